@@ -1,0 +1,113 @@
+// The programs' side of the Telnet operations: loads libstepinet.so at the first call
+// (beside the executable, else in ../lib from it) and forwards each call to it. The load
+// is kept single by a lock; a failed load is tried again at the next call.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <mutex>
+#include <string>
+
+#include "inet.h"
+
+namespace {
+
+struct Library {
+    decltype(&InetTelnetOpen) open = nullptr;
+    decltype(&InetTelnetWrite) write = nullptr;
+    decltype(&InetTelnetReadUntil) readUntil = nullptr;
+    decltype(&InetTelnetRead) read = nullptr;
+    decltype(&InetTelnetClose) close = nullptr;
+    decltype(&InetGetErrorMessage) errorMessage = nullptr;
+};
+
+std::mutex loadLock;
+bool loaded = false;
+Library library;
+
+std::string executableDirectory() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string exe(path, static_cast<size_t>(n));
+    size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
+template <typename Function>
+void lookUp(void* handle, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(handle, name));
+}
+
+// Returns 0 once the library is loaded, or kInetLoadFailed.
+int loadLibrary() {
+    std::lock_guard<std::mutex> guard(loadLock);
+    if (loaded) return 0;
+    std::string dir = executableDirectory();
+    void* handle = nullptr;
+    for (const std::string& candidate : {dir + "/libstepinet.so", dir + "/../lib/libstepinet.so"}) {
+        handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle != nullptr) break;
+    }
+    if (handle == nullptr) return kInetLoadFailed;
+    lookUp(handle, "InetTelnetOpen", library.open);
+    lookUp(handle, "InetTelnetWrite", library.write);
+    lookUp(handle, "InetTelnetReadUntil", library.readUntil);
+    lookUp(handle, "InetTelnetRead", library.read);
+    lookUp(handle, "InetTelnetClose", library.close);
+    lookUp(handle, "InetGetErrorMessage", library.errorMessage);
+    loaded = true;  // never unloaded
+    return 0;
+}
+
+// Runs the load step and finds the entry point: 0 when `function` can be called.
+template <typename Function>
+int ready(Function& function) {
+    int r = loadLibrary();
+    if (r < 0) return r;
+    return function == nullptr ? kInetMissingFunction : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int InetTelnetOpen(const char* host, unsigned short port, int connectTimeoutMs) {
+    int r = ready(library.open);
+    return r < 0 ? r : library.open(host, port, connectTimeoutMs);
+}
+
+int InetTelnetWrite(int handle, const char* data, const char* lineTerminator, long count,
+                    long* bytesWritten, double timeoutSeconds) {
+    int r = ready(library.write);
+    return r < 0 ? r : library.write(handle, data, lineTerminator, count, bytesWritten, timeoutSeconds);
+}
+
+int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* match, double timeoutSeconds) {
+    int r = ready(library.readUntil);
+    return r < 0 ? r : library.readUntil(handle, buffer, maxBytes, match, timeoutSeconds);
+}
+
+int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds) {
+    int r = ready(library.read);
+    return r < 0 ? r : library.read(handle, buffer, maxBytes, endText, timeoutSeconds);
+}
+
+int InetTelnetClose(int handle) {
+    int r = ready(library.close);
+    return r < 0 ? r : library.close(handle);
+}
+
+const char* InetGetErrorMessage(int error) {
+    // While the library cannot be used, the text tells why instead of the library's.
+    int r = ready(library.errorMessage);
+    if (r < 0) error = r;
+    switch (error) {
+        case kInetLoadFailed: return "Failed to load library DLL";
+        case kInetMissingFunction: return "Failed to find a function in library DLL";
+        case kInetLockFailed: return "Failed to create necessary lock object";
+        default: return library.errorMessage(error);
+    }
+}
+
+}  // extern "C"

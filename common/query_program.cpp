@@ -1,0 +1,52 @@
+#include "query_program.h"
+
+#include <cmath>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "inet.h"
+#include "popup.h"
+#include "serial_port.h"
+
+int UsageError() {
+    MessagePopup("Message", kUsageText);
+    std::fputs("-1\n", stdout);
+    return -1;
+}
+
+double NumberArgument(const char* text, double fallback) {
+    return text == nullptr ? fallback : std::atof(text);
+}
+
+int CountArgument(const char* text, int fallback) {
+    double value = NumberArgument(text, fallback);
+    if (std::isnan(value)) return 0;
+    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+bool IsSerialLink(const std::string& comport) {
+    return !comport.empty() && comport[0] == 'C';
+}
+
+int OpenTelnetLink(const char* program, const std::string& host, int number) {
+    int c = kInetBadArgument;
+    if (number >= 1 && number <= 65535) c = InetTelnetOpen(host.c_str(), static_cast<unsigned short>(number), 0);
+    if (c < 0)
+        std::fprintf(stderr, "%s: cannot open Telnet link to %s port %d: %s\n", program, host.c_str(), number,
+                     number >= 1 && number <= 65535 ? InetGetErrorMessage(c) : "port out of range");
+    return c;
+}
+
+int OpenSerialLink(const char* program, const std::string& device, int baud) {
+    int r = OpenComConfig(1, device.c_str(), baud, 0, 8, 1, 512, 512);
+    if (r < 0) std::fprintf(stderr, "%s: %s\n", program, ComLastErrorText().c_str());
+    return r;
+}
+
+int PrintVerdict(int verdict) {
+    std::printf("%d\n", verdict);
+    return verdict;
+}

@@ -1,0 +1,33 @@
+// What the three operator-query programs share: the usage error, their numeric
+// arguments, the choice of link and the Telnet open.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* kUsageText =
+    "Usage: opquery <yesnotext> [message text] [serial input] [serial command] [comport,baudrate]";
+
+// Shows the usage popup, prints "-1\n" and returns -1: a usage error is never a pass.
+int UsageError();
+
+// The leading decimal number of `text` (atof rules: none reads as 0), or `fallback` when
+// the argument is absent (null).
+double NumberArgument(const char* text, double fallback);
+
+// A count read as NumberArgument and truncated toward zero; absurd values are clamped to
+// the int range instead of overflowing.
+int CountArgument(const char* text, int fallback);
+
+// A port specification whose first character is "C" (upper case only) names a serial port.
+bool IsSerialLink(const std::string& comport);
+
+// Opens the Telnet link to `host`, port `number`. A number outside 1..65535 fails instead
+// of wrapping to another port. Prints the reason of a failure on standard error.
+int OpenTelnetLink(const char* program, const std::string& host, int number);
+
+// Opens serial port 1 as the query programs do (8N1, queues of 512); prints the reason of
+// a failure on standard error. Returns the open's result.
+int OpenSerialLink(const char* program, const std::string& device, int baud);
+
+// Prints the verdict line with "%d\n" and returns it.
+int PrintVerdict(int verdict);

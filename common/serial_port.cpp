@@ -1,0 +1,306 @@
+#include "serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace {
+
+struct Port {
+    int fd = -1;
+    double timeoutSeconds = 10.0;
+    std::string pending;        // bytes received but not yet handed to a read
+    bool lineFeedEndsLastLine = false;  // the last terminated read ended at a CR
+};
+
+std::array<Port, kMaxComPorts + 1> ports;
+std::string lastErrorText;
+
+int fail(int code, const std::string& text) {
+    lastErrorText = text;
+    return code;
+}
+
+int failErrno(int code, const std::string& what) {
+    return fail(code, what + ": " + std::strerror(errno));
+}
+
+Port* openPort(int port, int* error) {
+    if (port < 1 || port > kMaxComPorts) {
+        *error = fail(kComBadPortNumber, "port number " + std::to_string(port) + " is out of range");
+        return nullptr;
+    }
+    if (ports[port].fd < 0) {
+        *error = fail(kComNotOpen, "port " + std::to_string(port) + " is not open");
+        return nullptr;
+    }
+    return &ports[port];
+}
+
+speed_t speedConstant(long baud) {
+    switch (baud) {
+        case 50: return B50;
+        case 75: return B75;
+        case 110: return B110;
+        case 134: return B134;
+        case 150: return B150;
+        case 200: return B200;
+        case 300: return B300;
+        case 600: return B600;
+        case 1200: return B1200;
+        case 1800: return B1800;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        case 460800: return B460800;
+        case 500000: return B500000;
+        case 576000: return B576000;
+        case 921600: return B921600;
+        case 1000000: return B1000000;
+        case 1152000: return B1152000;
+        case 1500000: return B1500000;
+        case 2000000: return B2000000;
+        case 2500000: return B2500000;
+        case 3000000: return B3000000;
+        case 3500000: return B3500000;
+        case 4000000: return B4000000;
+        default: return B0;
+    }
+}
+
+timespec now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts;
+}
+
+timespec deadlineAfter(double seconds) {
+    if (!(seconds > 0)) seconds = 0;  // also catches NaN
+    if (seconds > 1e7) seconds = 1e7;
+    timespec ts = now();
+    double whole = std::floor(seconds);
+    ts.tv_sec += static_cast<time_t>(whole);
+    ts.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
+}
+
+// Time left until `deadline`, never negative.
+timespec remaining(const timespec& deadline) {
+    timespec t = now();
+    timespec left{deadline.tv_sec - t.tv_sec, deadline.tv_nsec - t.tv_nsec};
+    if (left.tv_nsec < 0) {
+        left.tv_sec -= 1;
+        left.tv_nsec += 1000000000L;
+    }
+    if (left.tv_sec < 0) left = {0, 0};
+    return left;
+}
+
+// Waits for `events` on fd until the deadline. Returns the revents, 0 on timeout, -1 on error.
+int waitFor(int fd, short events, const timespec& deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        timespec left = remaining(deadline);
+        int r = ppoll(&p, 1, &left, nullptr);
+        if (r > 0) return p.revents;
+        if (r == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+// Appends newly arrived bytes to the port's pending bytes. Returns the number added,
+// 0 when the deadline passed first, or a ComError when the device failed or vanished.
+int receiveMore(Port& p, const timespec& deadline) {
+    for (;;) {
+        int revents = waitFor(p.fd, POLLIN, deadline);
+        if (revents == 0) return 0;
+        if (revents < 0) return failErrno(kComIoError, "waiting for the device");
+        char chunk[4096];
+        ssize_t n = read(p.fd, chunk, sizeof chunk);
+        if (n > 0) {
+            p.pending.append(chunk, static_cast<size_t>(n));
+            return static_cast<int>(n);
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (revents & (POLLHUP | POLLERR | POLLNVAL)) break;
+            continue;
+        }
+        break;  // end of file or an I/O error: the device is gone
+    }
+    return fail(kComIoError, "the device disappeared during the read");
+}
+
+// Shared body of the two reads; terminator < 0 means none.
+int readReply(int port, char* buffer, int maxCount, int terminator) {
+    int error = 0;
+    Port* p = openPort(port, &error);
+    if (p == nullptr) return error;
+    if (maxCount < 0) maxCount = 0;
+    timespec deadline = deadlineAfter(p->timeoutSeconds);
+    int stored = 0;
+    size_t used = 0;  // bytes of p->pending consumed so far
+    for (;;) {
+        while (used < p->pending.size() && stored < maxCount) {
+            unsigned char byte = static_cast<unsigned char>(p->pending[used++]);
+            if (p->lineFeedEndsLastLine) {
+                // A CR LF line end split across two reads: the LF belongs to the last line.
+                p->lineFeedEndsLastLine = false;
+                if (byte == '\n') continue;
+            }
+            if (terminator >= 0 && byte == static_cast<unsigned char>(terminator)) {
+                p->pending.erase(0, used);
+                p->lineFeedEndsLastLine = (terminator == '\r');
+                return stored;
+            }
+            buffer[stored++] = static_cast<char>(byte);
+        }
+        p->pending.erase(0, used);
+        used = 0;
+        if (stored >= maxCount) return stored;
+        int got = receiveMore(*p, deadline);
+        if (got == 0) return stored;
+        if (got < 0) return got;
+    }
+}
+
+}  // namespace
+
+std::string ResolveComDevice(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* dir = std::getenv("STEPTOOLS_PORT_DIR");
+    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/dev") + "/" + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return path;
+    if (name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
+        name.find_first_not_of("0123456789", 3) == std::string::npos) {
+        long n = std::strtol(name.c_str() + 3, nullptr, 10);
+        if (n >= 1 && n <= 4096) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return path;
+}
+
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/) {
+    if (port < 1 || port > kMaxComPorts)
+        return fail(kComBadPortNumber, "port number " + std::to_string(port) + " is out of range");
+    if (ports[port].fd >= 0) CloseCom(port);
+
+    speed_t speed = speedConstant(baudRate);
+    if (speed == B0) return fail(kComBadSettings, "unsupported baud rate " + std::to_string(baudRate));
+    tcflag_t size;
+    switch (dataBits) {
+        case 5: size = CS5; break;
+        case 6: size = CS6; break;
+        case 7: size = CS7; break;
+        case 8: size = CS8; break;
+        default: return fail(kComBadSettings, "unsupported data bits " + std::to_string(dataBits));
+    }
+    if (parity < 0 || parity > 2 || (stopBits != 1 && stopBits != 2))
+        return fail(kComBadSettings, "unsupported parity or stop bits");
+
+    std::string path = ResolveComDevice(deviceName != nullptr ? deviceName : "");
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return failErrno(kComCannotOpen, "cannot open " + path);
+    // Exclusive, as a COM port is: a second holder gets an open failure, not shared bytes.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return fail(kComPortInUse, path + " is in use by another program");
+    }
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0) {
+        int code = failErrno(kComCannotOpen, path + " is not a serial device");
+        close(fd);
+        return code;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= size | CLOCAL | CREAD;
+    if (parity != 0) tio.c_cflag |= PARENB | (parity == 1 ? PARODD : 0);
+    if (stopBits == 2) tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    termios check;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &check) != 0 ||
+        cfgetospeed(&check) != speed) {
+        close(fd);
+        return fail(kComBadSettings, path + " refuses " + std::to_string(baudRate) + " baud");
+    }
+    tcflush(fd, TCIFLUSH);
+
+    ports[port] = Port{};
+    ports[port].fd = fd;
+    return 0;
+}
+
+int SetComTime(int port, double seconds) {
+    int error = 0;
+    Port* p = openPort(port, &error);
+    if (p == nullptr) return error;
+    p->timeoutSeconds = seconds > 0 ? seconds : 0;  // negative and NaN mean "do not wait"
+    return 0;
+}
+
+int ComWrt(int port, const char* buffer, int count) {
+    int error = 0;
+    Port* p = openPort(port, &error);
+    if (p == nullptr) return error;
+    timespec deadline = deadlineAfter(p->timeoutSeconds);
+    int written = 0;
+    while (written < count) {
+        ssize_t n = write(p->fd, buffer + written, static_cast<size_t>(count - written));
+        if (n > 0) {
+            written += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return failErrno(kComIoError, "writing to the device");
+        int revents = waitFor(p->fd, POLLOUT, deadline);
+        if (revents == 0) return fail(kComWriteTimeout, "the device took no more bytes within the timeout");
+        if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return fail(kComIoError, "the device disappeared during the write");
+    }
+    return written;
+}
+
+int ComRdTerm(int port, char* buffer, int maxCount, int terminationByte) {
+    return readReply(port, buffer, maxCount, terminationByte & 0xFF);
+}
+
+int ComRd(int port, char* buffer, int maxCount) {
+    return readReply(port, buffer, maxCount, -1);
+}
+
+int CloseCom(int port) {
+    int error = 0;
+    Port* p = openPort(port, &error);
+    if (p == nullptr) return error;
+    close(p->fd);
+    *p = Port{};
+    return 0;
+}
+
+const std::string& ComLastErrorText() {
+    return lastErrorText;
+}

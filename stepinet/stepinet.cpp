@@ -1,0 +1,292 @@
+// libstepinet: the Telnet client that the programs load at run time. It speaks Telnet
+// through libtelnet but starts no negotiation (many device consoles are raw TCP): it
+// accepts the server's ECHO and SUPPRESS-GO-AHEAD, refuses every other option, strips
+// Telnet commands from the data and escapes 0xFF.
+#include "inet.h"
+
+#include <libtelnet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kDefaultConnectTimeoutMs = 5000;
+
+const telnet_telopt_t kOptions[] = {
+    {TELNET_TELOPT_ECHO, TELNET_WONT, TELNET_DO},
+    {TELNET_TELOPT_SGA, TELNET_WONT, TELNET_DO},
+    {-1, 0, 0},
+};
+
+timespec deadlineAfter(double seconds) {
+    if (!(seconds > 0)) seconds = 0;  // also catches NaN
+    if (seconds > 1e7) seconds = 1e7;
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    double whole = std::floor(seconds);
+    ts.tv_sec += static_cast<time_t>(whole);
+    ts.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
+}
+
+// Waits for `events` on fd until the deadline. Returns the revents, 0 on timeout, -1 on error.
+int waitFor(int fd, short events, const timespec& deadline) {
+    for (;;) {
+        timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        timespec left{deadline.tv_sec - t.tv_sec, deadline.tv_nsec - t.tv_nsec};
+        if (left.tv_nsec < 0) {
+            left.tv_sec -= 1;
+            left.tv_nsec += 1000000000L;
+        }
+        if (left.tv_sec < 0) left = {0, 0};
+        pollfd p{fd, events, 0};
+        int r = ppoll(&p, 1, &left, nullptr);
+        if (r > 0) return p.revents;
+        if (r == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+struct Connection {
+    int fd = -1;
+    telnet_t* telnet = nullptr;
+    std::string received;        // data bytes not yet handed to a read
+    timespec sendDeadline{};     // bounds the socket writes of the current call
+    int sendError = 0;           // first failure of a socket write, as an InetError
+    ~Connection() {
+        if (telnet != nullptr) telnet_free(telnet);
+        if (fd >= 0) close(fd);
+    }
+};
+
+std::mutex connectionsLock;
+std::vector<std::unique_ptr<Connection>> connections;
+
+Connection* find(int handle) {
+    std::lock_guard<std::mutex> guard(connectionsLock);
+    if (handle < 0 || static_cast<size_t>(handle) >= connections.size()) return nullptr;
+    return connections[static_cast<size_t>(handle)].get();
+}
+
+void sendToSocket(Connection& c, const char* data, size_t size) {
+    while (size > 0 && c.sendError == 0) {
+        ssize_t n = send(c.fd, data, size, MSG_NOSIGNAL);  // a reset peer must not raise SIGPIPE
+        if (n > 0) {
+            data += n;
+            size -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            int revents = waitFor(c.fd, POLLOUT, c.sendDeadline);
+            if (revents == 0) c.sendError = kInetTimeout;
+            else if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) c.sendError = kInetConnectionClosed;
+            continue;
+        }
+        c.sendError = (errno == EPIPE || errno == ECONNRESET) ? kInetConnectionClosed : kInetNetworkError;
+    }
+}
+
+void onTelnetEvent(telnet_t*, telnet_event_t* event, void* userData) {
+    Connection& c = *static_cast<Connection*>(userData);
+    switch (event->type) {
+        case TELNET_EV_DATA:
+            c.received.append(event->data.buffer, event->data.size);
+            break;
+        case TELNET_EV_SEND:
+            sendToSocket(c, event->data.buffer, event->data.size);
+            break;
+        default:
+            break;  // negotiation is answered by libtelnet from kOptions
+    }
+}
+
+// Receives what the socket holds into c.received. Returns the count of socket bytes taken
+// (which may decode to no data), 0 when the deadline passed, or an InetError.
+int receiveMore(Connection& c, const timespec& deadline) {
+    int revents = waitFor(c.fd, POLLIN, deadline);
+    if (revents == 0) return 0;
+    if (revents < 0) return kInetNetworkError;
+    char chunk[4096];
+    ssize_t n = recv(c.fd, chunk, sizeof chunk, 0);
+    if (n == 0) return kInetConnectionClosed;
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) return 1;  // spurious wake-up: look again
+        return errno == ECONNRESET ? kInetConnectionClosed : kInetNetworkError;
+    }
+    // Answers to the server's negotiation go out within a short bound of their own.
+    c.sendDeadline = deadlineAfter(2.0);
+    telnet_recv(c.telnet, chunk, static_cast<size_t>(n));
+    return static_cast<int>(n);
+}
+
+// Hands the first `count` received bytes to the caller's buffer.
+long take(Connection& c, char* buffer, long maxBytes, size_t count) {
+    std::memcpy(buffer, c.received.data(), count);
+    if (static_cast<long>(count) < maxBytes) buffer[count] = '\0';
+    c.received.erase(0, count);
+    return static_cast<long>(count);
+}
+
+// Length of the reply ending with `match` in what was received, or 0 when it has not come.
+size_t replyLength(const Connection& c, const char* match) {
+    if (match == nullptr || *match == '\0') return c.received.size();
+    size_t at = c.received.find(match);
+    return at == std::string::npos ? 0 : at + std::strlen(match);
+}
+
+int connectWithin(const addrinfo* address, const timespec& deadline, int* error) {
+    int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                    address->ai_protocol);
+    if (fd < 0) {
+        *error = kInetOutOfResources;
+        return -1;
+    }
+    if (connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) {
+            close(fd);
+            *error = kInetConnectFailed;
+            return -1;
+        }
+        int revents = waitFor(fd, POLLOUT, deadline);
+        int soError = 0;
+        socklen_t length = sizeof soError;
+        if (revents <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0 || soError != 0) {
+            close(fd);
+            *error = revents == 0 ? kInetTimeout : kInetConnectFailed;
+            return -1;
+        }
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // commands are short lines
+    return fd;
+}
+
+}  // namespace
+
+extern "C" {
+
+int InetTelnetOpen(const char* host, unsigned short port, int connectTimeoutMs) {
+    if (host == nullptr) return kInetBadArgument;
+    timespec deadline = deadlineAfter((connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultConnectTimeoutMs) / 1000.0);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &addresses) != 0 || addresses == nullptr)
+        return kInetUnknownHost;
+    int error = kInetConnectFailed;
+    int fd = -1;
+    for (addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) fd = connectWithin(a, deadline, &error);
+    freeaddrinfo(addresses);
+    if (fd < 0) return error;
+
+    auto connection = std::make_unique<Connection>();
+    connection->fd = fd;
+    connection->telnet = telnet_init(kOptions, onTelnetEvent, 0, connection.get());
+    if (connection->telnet == nullptr) return kInetOutOfResources;
+    std::lock_guard<std::mutex> guard(connectionsLock);
+    connections.push_back(std::move(connection));
+    return static_cast<int>(connections.size() - 1);
+}
+
+int InetTelnetWrite(int handle, const char* data, const char* lineTerminator, long count,
+                    long* bytesWritten, double timeoutSeconds) {
+    Connection* c = find(handle);
+    if (c == nullptr) return kInetBadHandle;
+    if (data == nullptr && count != 0) return kInetBadArgument;
+    if (count < 0) count = static_cast<long>(std::strlen(data));
+    c->sendDeadline = deadlineAfter(timeoutSeconds);
+    c->sendError = 0;
+    if (count > 0) telnet_send(c->telnet, data, static_cast<size_t>(count));
+    if (lineTerminator != nullptr && *lineTerminator != '\0' && c->sendError == 0)
+        telnet_send(c->telnet, lineTerminator, std::strlen(lineTerminator));
+    if (bytesWritten != nullptr) *bytesWritten = c->sendError == 0 ? count : 0;
+    return c->sendError;
+}
+
+int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* match,
+                        double timeoutSeconds) {
+    Connection* c = find(handle);
+    if (c == nullptr) return kInetBadHandle;
+    if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
+    timespec deadline = deadlineAfter(timeoutSeconds);
+    for (;;) {
+        size_t length = replyLength(*c, match);
+        if (length > 0 && static_cast<long>(length) <= maxBytes) return static_cast<int>(take(*c, buffer, maxBytes, length));
+        if (static_cast<long>(c->received.size()) >= maxBytes) return static_cast<int>(take(*c, buffer, maxBytes, static_cast<size_t>(maxBytes)));
+        int got = receiveMore(*c, deadline);
+        if (got == 0) return kInetTimeout;
+        if (got < 0) return got;
+    }
+}
+
+int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds) {
+    Connection* c = find(handle);
+    if (c == nullptr) return kInetBadHandle;
+    if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
+    timespec deadline = deadlineAfter(timeoutSeconds);
+    for (;;) {
+        size_t length = replyLength(*c, endText);
+        if (length > 0 && static_cast<long>(length) <= maxBytes) {
+            take(*c, buffer, maxBytes, length);
+            return 0;
+        }
+        if (static_cast<long>(c->received.size()) >= maxBytes) {
+            take(*c, buffer, maxBytes, static_cast<size_t>(maxBytes));
+            return 0;
+        }
+        int got = receiveMore(*c, deadline);
+        if (got < 0) return got;
+        if (got == 0) {
+            if (c->received.empty()) return kInetTimeout;
+            take(*c, buffer, maxBytes, c->received.size());  // the reply as far as it came
+            return 0;
+        }
+    }
+}
+
+int InetTelnetClose(int handle) {
+    std::lock_guard<std::mutex> guard(connectionsLock);
+    if (handle < 0 || static_cast<size_t>(handle) >= connections.size() || !connections[static_cast<size_t>(handle)])
+        return kInetBadHandle;
+    connections[static_cast<size_t>(handle)].reset();
+    return 0;
+}
+
+const char* InetGetErrorMessage(int error) {
+    switch (error) {
+        case 0: return "No error";
+        case kInetUnknownHost: return "Unknown host";
+        case kInetConnectFailed: return "Could not connect to the host";
+        case kInetTimeout: return "Timed out";
+        case kInetConnectionClosed: return "The connection was closed by the host";
+        case kInetBadHandle: return "Invalid connection handle";
+        case kInetBadArgument: return "Invalid argument";
+        case kInetOutOfResources: return "Out of resources";
+        case kInetNetworkError: return "Network error";
+        case kInetLoadFailed: return "Failed to load library DLL";
+        case kInetMissingFunction: return "Failed to find a function in library DLL";
+        case kInetLockFailed: return "Failed to create necessary lock object";
+        default: return "Unknown error";
+    }
+}
+
+}  // extern "C"
