@@ -42,7 +42,7 @@ int OpenTelnetLink(const char* program, const std::string& host, int number) {
 
 int OpenSerialLink(const char* program, const std::string& device, int baud) {
     int r = OpenComConfig(1, device.c_str(), baud, 0, 8, 1, 512, 512);
-    if (r < 0) std::fprintf(stderr, "%s: %s\n", program, ComLastErrorText().c_str());
+    if (r < 0) std::fprintf(stderr, "%s: %s: %s\n", program, device.c_str(), ComLastErrorText().c_str());
     return r;
 }
 

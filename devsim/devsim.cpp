@@ -29,7 +29,9 @@ const char* kHelp =
     "  --negotiate     offer WILL ECHO, WILL SUPPRESS-GO-AHEAD and DO TERMINAL-TYPE on connect\n"
     "  --eol EOL       line end of say: items: cr (default), lf, crlf or none\n"
     "  --rules FILE    read rules from FILE, one a line (# starts a comment)\n"
-    "  --log FILE      append what the device receives and how it answers to FILE\n"
+    "  --log FILE      append what the device receives and sends to FILE, one event a\n"
+    "                  line (rx/tx: data, net: Telnet bytes as they came, command: a\n"
+    "                  command taken, option: the client's negotiation)\n"
     "When ready it prints one line on standard output: ready pty=PATH telnet=PORT\n"
     "RULE is MATCH=>REPLY. MATCH is a command line without its line end, hex:HEX for raw\n"
     "bytes (no line end), or * for any line. REPLY is items joined by ';':\n"
@@ -310,6 +312,7 @@ public:
     }
     // Feeds received socket bytes through the protocol and answers the commands.
     void receive(const char* data, size_t size) {
+        logLine("telnet", "net " + escaped(std::string(data, size)));
         telnet_recv(telnet_, data, size);
         if (fd_ >= 0) serveInbox(*this);
     }

@@ -1,0 +1,94 @@
+// Fixtures for the end-to-end tests: run a program as a station would, play a device on a
+// pseudo-terminal, run the device simulator.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+std::string BinDir();                 // where the programs are built
+std::string MakeTempDir();            // a fresh directory, removed by nobody (under /tmp)
+std::string HexOf(const std::string& bytes);
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;      // exit status 0..255, or -1 when killed by a signal or the test's timeout
+    double seconds = 0;
+};
+
+// A program run. Popups go to a pseudo-terminal that is its controlling terminal when
+// withTerminal is set; otherwise it runs in a session of its own with no terminal.
+class ProgramRun {
+public:
+    ProgramRun(const std::string& program, const std::vector<std::string>& args,
+        const std::map<std::string, std::string>& env = {}, bool withTerminal = false);
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    // Reads the terminal until `text` has appeared (anywhere since the start). False on timeout.
+    bool waitTerminal(const std::string& text, double timeoutSeconds = 10);
+    void typeTerminal(const std::string& keys);
+    void closeTerminal();
+    const std::string& terminalText() const { return terminal_; }
+    // Waits for the end of the program (killing it after timeoutSeconds).
+    RunResult finish(double timeoutSeconds = 20);
+
+private:
+    void drainTerminal(int timeoutMs);
+    int pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    int master_ = -1;
+    std::string terminal_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Runs a program to its end with no terminal.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {});
+
+// A device on a pseudo-terminal, reachable as `name` in its own port directory.
+class PtyDevice {
+public:
+    explicit PtyDevice(const std::string& name = "COM7");
+    ~PtyDevice();
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+
+    const std::string& portDir() const { return dir_; }
+    std::map<std::string, std::string> env() const { return {{"STEPTOOLS_PORT_DIR", dir_}}; }
+    void send(const std::string& bytes);
+    // What the program wrote: reads until `count` bytes came or the timeout ends.
+    std::string receive(size_t count, double timeoutSeconds = 5);
+    // Reads until `text` came, returns everything read.
+    std::string receiveUntil(const std::string& text, double timeoutSeconds = 5);
+    void vanish();  // closes the device side: the port goes away
+
+private:
+    std::string dir_;
+    int master_ = -1;
+    int slave_ = -1;
+};
+
+// The device simulator, started with `args`, with its own port directory and log.
+class DevSim {
+public:
+    explicit DevSim(const std::vector<std::string>& args);
+    ~DevSim();
+    DevSim(const DevSim&) = delete;
+    DevSim& operator=(const DevSim&) = delete;
+
+    const std::string& portDir() const { return dir_; }
+    int telnetPort() const { return telnetPort_; }
+    std::string telnetSpec() const { return "127.0.0.1," + std::to_string(telnetPort_); }
+    std::map<std::string, std::string> env() const { return {{"STEPTOOLS_PORT_DIR", dir_}}; }
+    std::string log() const;  // what it received and sent, one event a line
+
+private:
+    std::string dir_;
+    int pid_ = -1;
+    int telnetPort_ = -1;
+};
