@@ -1,9 +1,6 @@
 #include "query_program.h"
 
-#include <cmath>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "inet.h"
 #include "popup.h"
@@ -13,18 +10,6 @@ int UsageError() {
     MessagePopup("Message", kUsageText);
     std::fputs("-1\n", stdout);
     return -1;
-}
-
-double NumberArgument(const char* text, double fallback) {
-    return text == nullptr ? fallback : std::atof(text);
-}
-
-int CountArgument(const char* text, int fallback) {
-    double value = NumberArgument(text, fallback);
-    if (std::isnan(value)) return 0;
-    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
-    return static_cast<int>(value);
 }
 
 bool IsSerialLink(const std::string& comport) {

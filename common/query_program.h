@@ -1,22 +1,16 @@
-// What the three operator-query programs share: the usage error, their numeric
-// arguments, the choice of link and the Telnet open.
+// What the three operator-query programs share: the usage error, the choice of link and
+// opening it, and the verdict line.
 #pragma once
 
 #include <string>
+
+#include "arguments.h"
 
 inline constexpr const char* kUsageText =
     "Usage: opquery <yesnotext> [message text] [serial input] [serial command] [comport,baudrate]";
 
 // Shows the usage popup, prints "-1\n" and returns -1: a usage error is never a pass.
 int UsageError();
-
-// The leading decimal number of `text` (atof rules: none reads as 0), or `fallback` when
-// the argument is absent (null).
-double NumberArgument(const char* text, double fallback);
-
-// A count read as NumberArgument and truncated toward zero; absurd values are clamped to
-// the int range instead of overflowing.
-int CountArgument(const char* text, int fallback);
 
 // A port specification whose first character is "C" (upper case only) names a serial port.
 bool IsSerialLink(const std::string& comport);

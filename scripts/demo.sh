@@ -51,3 +51,11 @@ step build/bin/opquery_multi '!q' '!m' 'DEV 7' 'ID?' "$telnet"
 step build/bin/opquery_multi '!q' '!m' 'X' 'SLEEP?' "$telnet" 0.5
 step build/bin/opquery_multi '!q' '!m' 'X' 'ID?' 127.0.0.1,1
 asked build/bin/opquery_multi 'Is the lamp lit?' '!m' 'LAMP ON' 'LAMP?' COM7,115200
+
+echo; echo "== serial =="
+step build/bin/serial COM7,115200 'ID?' Dev x 0.3
+step build/bin/serial COM7 getmac 'MAC 00:1a:2b:3c:4d:5e' x 0.3
+step build/bin/serial COM7 0102 0304 binary 0.3
+step build/bin/serial COM7 GETSN SN x 0.3 8
+step build/bin/serial COM7 'ID?' '?' x 0.3
+step build/bin/serial COM7 'SLEEP?' Dev x 0.3

@@ -1,0 +1,125 @@
+// serial: sends one command over a serial port, reads the reply and prints a verdict or a
+// piece of the reply. No popups, no Telnet.
+//
+//   serial <comport> <command> <expected output> [binary] [timeout] [result size]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "arguments.h"
+#include "link_functions.h"
+#include "mac_convert.h"
+#include "serial_port.h"
+
+namespace {
+
+constexpr int kReadSize = 256;
+constexpr int kMaxResultSize = 511;
+
+[[noreturn]] void usage(const char* name) {
+    // The program's file name without its directory, as the station's platform gave it.
+    const char* slash = std::strrchr(name, '/');
+    std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", slash != nullptr ? slash + 1 : name);
+    std::exit(1);
+}
+
+// Decodes a hex text; ToBinary upper-cases a copy, never the argument itself.
+std::vector<unsigned char> decodeHex(const char* hex) {
+    std::string text = hex;
+    std::vector<unsigned char> bytes(text.size() / 2 + 1);
+    bytes.resize(static_cast<size_t>(ToBinary(text.data(), bytes.data())));
+    return bytes;
+}
+
+// Ends the run: closes the port and returns the exit status.
+int finish(int status) {
+    CloseCom(1);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char> retval(kReadSize + 1, '\0');
+    double time = NumberArgument(argc > 5 ? argv[5] : nullptr, 2.0);
+    bool haveResultSize = argc > 6;
+    int resultSize = CountArgument(haveResultSize ? argv[6] : nullptr, 0);
+    if (argc < 4) usage(argv[0] != nullptr ? argv[0] : "serial");
+
+    std::string expected = argv[3];
+    const char* mode = argc > 4 ? argv[4] : nullptr;
+    bool binary = mode != nullptr && (strcasecmp(mode, "binary") == 0 || mode[0] == '1');
+    bool printReplyOnMismatch = mode != nullptr && mode[0] == '2';
+
+    std::string comport = argv[1];
+    int baud = GetBaud(comport.data());
+    comport.resize(std::strlen(comport.c_str()));
+    if (OpenComConfig(1, comport.c_str(), baud, 0, 8, 1, 2048, 2048) < 0)
+        std::fprintf(stderr, "serial: %s: %s\n", comport.c_str(), ComLastErrorText().c_str());
+    SetComTime(1, time);
+
+    if (binary) {
+        std::vector<unsigned char> bincom = decodeHex(argv[2]);
+        ComWrt(1, reinterpret_cast<const char*>(bincom.data()), static_cast<int>(bincom.size()));
+    } else {
+        std::string command = std::string(argv[2]) + "\r";
+        ComWrt(1, command.data(), static_cast<int>(command.size()));
+    }
+
+    int bytesRead = expected[0] == '!' ? ComRdTerm(1, retval.data(), kReadSize, '\r')
+                                       : ComRd(1, retval.data(), kReadSize);
+    if (bytesRead < 1) {
+        std::fputs("-1\n", stdout);
+        return finish(0);
+    }
+    if (expected[0] == '!') {
+        std::fputs("1\n", stdout);
+        return finish(1);
+    }
+    if (expected[0] == '?') {
+        std::fputs(retval.data(), stdout);
+        return finish(1);
+    }
+    if (expected[0] == 'c') {
+        char result[5] = {};
+        std::memcpy(result, retval.data() + 5, 4);  // retval holds 256 bytes and a terminator
+        std::fputs(result, stdout);
+        return finish(1);
+    }
+
+    // The tail of the reply without its last two bytes (normally CR LF); a size that does
+    // not fit the reply extracts nothing.
+    std::string check;
+    bool resultFits = resultSize >= 0 && resultSize <= kMaxResultSize && resultSize <= bytesRead - 2;
+    if (haveResultSize && resultFits) {
+        check.assign(retval.data() + (bytesRead - resultSize - 2), static_cast<size_t>(resultSize));
+        check.resize(std::strlen(check.c_str()));
+    }
+
+    if (binary) {
+        // The reply matches when it begins with the expected bytes, or is their beginning.
+        std::vector<unsigned char> expectedBytes = decodeHex(expected.c_str());
+        size_t compared = std::min(expectedBytes.size(), static_cast<size_t>(bytesRead));
+        bool match = std::memcmp(retval.data(), expectedBytes.data(), compared) == 0;
+        std::fputs(match ? "1\n" : "0\n", stdout);
+        return finish(0);
+    }
+
+    std::string command = argv[2];
+    stringToUpper(command.data());
+    if (command.find("MAC") != std::string::npos) {
+        MACConvert(expected.data(), expected.data());
+        MACConvert(retval.data(), retval.data());
+    }
+    bool match = strncasecmp(expected.c_str(), retval.data(), expected.size()) == 0;
+    if (match && haveResultSize && resultFits) std::fputs(check.c_str(), stdout);
+    else if (match && !haveResultSize) std::fputs("1\n", stdout);
+    else if (haveResultSize) std::fputs("-5\n", stdout);
+    else if (printReplyOnMismatch) std::fputs(retval.data(), stdout);
+    else std::fputs("0\n", stdout);
+    return finish(0);
+}
