@@ -9,7 +9,10 @@ double NumberArgument(const char* text, double fallback) {
 }
 
 int CountArgument(const char* text, int fallback) {
-    double value = NumberArgument(text, fallback);
+    return TruncatedCount(NumberArgument(text, fallback));
+}
+
+int TruncatedCount(double value) {
     if (std::isnan(value)) return 0;
     if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
     if (value <= static_cast<double>(INT_MIN)) return INT_MIN;

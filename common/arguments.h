@@ -6,6 +6,10 @@
 // is absent (null).
 double NumberArgument(const char* text, double fallback);
 
+// `value` truncated toward zero; values beyond the int range are clamped to it, and a NaN
+// gives 0.
+int TruncatedCount(double value);
+
 // A number read as NumberArgument and truncated toward zero; values beyond the int range
 // are clamped to it, and a NaN reads as 0.
 int CountArgument(const char* text, int fallback);

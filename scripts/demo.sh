@@ -52,6 +52,11 @@ step build/bin/opquery_multi '!q' '!m' 'X' 'SLEEP?' "$telnet" 0.5
 step build/bin/opquery_multi '!q' '!m' 'X' 'ID?' 127.0.0.1,1
 asked build/bin/opquery_multi 'Is the lamp lit?' '!m' 'LAMP ON' 'LAMP?' COM7,115200
 
+echo; echo "== opquery_multi_responses =="
+step build/bin/opquery_multi_responses 'Boot test' '!Power the board' 'BOOT OK_SELFTEST OK_' 'STATUS?' COM7,115200 2 2 1
+step build/bin/opquery_multi_responses 'Boot test' '!Power the board' 'BOOT OK_SELFTEST OK_' 'STATUS?' "$telnet"
+step build/bin/opquery_multi_responses 'Boot test' '!Power the board' 'BOOT OK_SELFTEST FAILED_' 'STATUS?' COM7,115200 2 1 2
+
 echo; echo "== serial =="
 step build/bin/serial COM7,115200 'ID?' Dev x 0.3
 step build/bin/serial COM7 getmac 'MAC 00:1a:2b:3c:4d:5e' x 0.3
