@@ -45,3 +45,9 @@ int GetBaud(char* comport) {
     if (number < INT_MIN) return INT_MIN;
     return static_cast<int>(number);
 }
+
+std::vector<unsigned char> DecodeHex(std::string hex) {
+    std::vector<unsigned char> bytes(hex.size() / 2 + 1);
+    bytes.resize(static_cast<size_t>(ToBinary(hex.data(), bytes.data())));
+    return bytes;
+}

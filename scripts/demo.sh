@@ -52,6 +52,11 @@ step build/bin/opquery_multi '!q' '!m' 'X' 'SLEEP?' "$telnet" 0.5
 step build/bin/opquery_multi '!q' '!m' 'X' 'ID?' 127.0.0.1,1
 asked build/bin/opquery_multi 'Is the lamp lit?' '!m' 'LAMP ON' 'LAMP?' COM7,115200
 
+echo; echo "== opquery =="
+step build/bin/opquery '!Display ok?' '!Check the display' H03040506 H0102 COM7,115200
+step build/bin/opquery '!Display ok?' '!Check the display' H03040506 H0102 "$telnet"
+step build/bin/opquery '!Display ok?' '!Check the display' 'DEV' 'ID?' COM7,115200
+
 echo; echo "== opquery_multi_responses =="
 step build/bin/opquery_multi_responses 'Boot test' '!Power the board' 'BOOT OK_SELFTEST OK_' 'STATUS?' COM7,115200 2 2 1
 step build/bin/opquery_multi_responses 'Boot test' '!Power the board' 'BOOT OK_SELFTEST OK_' 'STATUS?' "$telnet"

@@ -27,14 +27,6 @@ constexpr int kMaxResultSize = 511;
     std::exit(1);
 }
 
-// Decodes a hex text; ToBinary upper-cases a copy, never the argument itself.
-std::vector<unsigned char> decodeHex(const char* hex) {
-    std::string text = hex;
-    std::vector<unsigned char> bytes(text.size() / 2 + 1);
-    bytes.resize(static_cast<size_t>(ToBinary(text.data(), bytes.data())));
-    return bytes;
-}
-
 // Ends the run: closes the port and returns the exit status.
 int finish(int status) {
     CloseCom(1);
@@ -63,7 +55,7 @@ int main(int argc, char** argv) {
     SetComTime(1, time);
 
     if (binary) {
-        std::vector<unsigned char> bincom = decodeHex(argv[2]);
+        std::vector<unsigned char> bincom = DecodeHex(argv[2]);
         ComWrt(1, reinterpret_cast<const char*>(bincom.data()), static_cast<int>(bincom.size()));
     } else {
         std::string command = std::string(argv[2]) + "\r";
@@ -102,7 +94,7 @@ int main(int argc, char** argv) {
 
     if (binary) {
         // The reply matches when it begins with the expected bytes, or is their beginning.
-        std::vector<unsigned char> expectedBytes = decodeHex(expected.c_str());
+        std::vector<unsigned char> expectedBytes = DecodeHex(expected);
         size_t compared = std::min(expectedBytes.size(), static_cast<size_t>(bytesRead));
         bool match = std::memcmp(retval.data(), expectedBytes.data(), compared) == 0;
         std::fputs(match ? "1\n" : "0\n", stdout);
