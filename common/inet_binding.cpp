@@ -2,13 +2,11 @@
 // (beside the executable, else in ../lib from it) and forwards each call to it. The load
 // is kept single by a lock; a failed load is tried again at the next call.
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
 #include <mutex>
-#include <string>
 
 #include "inet.h"
+#include "library_loader.h"
 
 namespace {
 
@@ -25,15 +23,6 @@ std::mutex loadLock;
 bool loaded = false;
 Library library;
 
-std::string executableDirectory() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string exe(path, static_cast<size_t>(n));
-    size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "." : exe.substr(0, slash);
-}
-
 template <typename Function>
 void lookUp(void* handle, const char* name, Function& function) {
     function = reinterpret_cast<Function>(dlsym(handle, name));
@@ -43,12 +32,7 @@ void lookUp(void* handle, const char* name, Function& function) {
 int loadLibrary() {
     std::lock_guard<std::mutex> guard(loadLock);
     if (loaded) return 0;
-    std::string dir = executableDirectory();
-    void* handle = nullptr;
-    for (const std::string& candidate : {dir + "/libstepinet.so", dir + "/../lib/libstepinet.so"}) {
-        handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle != nullptr) break;
-    }
+    void* handle = LoadBesideExecutable("libstepinet.so");
     if (handle == nullptr) return kInetLoadFailed;
     lookUp(handle, "InetTelnetOpen", library.open);
     lookUp(handle, "InetTelnetWrite", library.write);

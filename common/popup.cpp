@@ -1,9 +1,13 @@
 // Chooses the popup back end once per process and forwards the popups to it.
 #include "popup.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "library_loader.h"
 
 namespace {
 
@@ -24,20 +28,37 @@ bool displaySet() {
     return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-PopupBackend& guiBackend() {
-    static UnavailableBackend unavailable(kPopupNoGuiModule);
-    std::fprintf(stderr, "popups: the gui back end is not available\n");
-    return unavailable;
+// Loads the gui module and opens the display. Null, with the reason in `error`, when
+// either fails.
+PopupBackend* loadGuiBackend(int& error) {
+    void* module = LoadBesideExecutable("libsteppopup_gui.so");
+    auto make = module == nullptr ? nullptr
+                                  : reinterpret_cast<PopupBackend* (*)()>(dlsym(module, "StepToolsGuiPopupBackend"));
+    if (make == nullptr) {
+        error = kPopupNoGuiModule;
+        return nullptr;
+    }
+    PopupBackend* gui = make();
+    if (gui == nullptr) error = kPopupNoDisplay;
+    return gui;
 }
 
 PopupBackend& chooseBackend() {
     const char* choice = std::getenv("STEPTOOLS_POPUP");
     if (choice == nullptr || *choice == '\0') choice = "auto";
     if (std::strcmp(choice, "tty") == 0) return TtyPopupBackend();
-    if (std::strcmp(choice, "gui") == 0) return guiBackend();
+    int error = 0;
+    if (std::strcmp(choice, "gui") == 0) {
+        if (PopupBackend* gui = loadGuiBackend(error)) return *gui;
+        std::fprintf(stderr, "popups: %s\n", error == kPopupNoDisplay ? "cannot open the display" : "the gui module is missing");
+        static UnavailableBackend unavailable(error);
+        return unavailable;
+    }
     if (std::strcmp(choice, "auto") != 0)
         std::fprintf(stderr, "popups: unknown STEPTOOLS_POPUP \"%s\", using auto\n", choice);
-    (void)displaySet;  // the gui back end is not built yet: auto always means tty
+    if (displaySet()) {
+        if (PopupBackend* gui = loadGuiBackend(error)) return *gui;
+    }
     return TtyPopupBackend();
 }
 

@@ -1,6 +1,7 @@
-// Modal operator popups. The back end is chosen once per process by STEPTOOLS_POPUP:
-// "tty" (a prompt on the controlling terminal), "gui" (a window) or "auto" (the default:
-// gui when a display is set, else tty). Popups never write to standard output.
+// Modal operator popups. The back end is chosen at the first popup by STEPTOOLS_POPUP:
+// "tty" (a prompt on the controlling terminal), "gui" (a window, from the module
+// libsteppopup_gui.so) or "auto" (the default: gui when DISPLAY or WAYLAND_DISPLAY is set
+// and the display opens, else tty). Popups never write to standard output.
 #pragma once
 
 enum PopupError {

@@ -2,6 +2,6 @@
 # Installs what is missing, builds, and runs the whole test suite through ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh xvfb xdotool
 bash scripts/build.sh
 cd build && ctest --output-on-failure -j2
