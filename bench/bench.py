@@ -1,0 +1,124 @@
+#!/usr/bin/python3
+"""Measures one test step of each program against the device simulator on a pseudo-terminal
+(and on Telnet over loopback), next to the floor (bench/floor.c), ppp's chat and a pyserial
+script. Prints medians, ratios to the floor, peak resident memory and the time from the
+reply's terminator to the program's exit."""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.path.join(ROOT, "build", "bin")
+RUNS = int(os.environ.get("BENCH_RUNS", "300"))
+
+
+def run_once(argv, env, stdin_path=None):
+    """Runs argv to its end; returns (seconds, exit status)."""
+    actions = [(os.POSIX_SPAWN_OPEN, 1, "/dev/null", os.O_WRONLY, 0),
+               (os.POSIX_SPAWN_OPEN, 2, "/dev/null", os.O_WRONLY, 0)]
+    if stdin_path:  # chat talks to the port on its standard input and output
+        actions = [(os.POSIX_SPAWN_OPEN, 0, stdin_path, os.O_RDWR | os.O_NOCTTY, 0),
+                   (os.POSIX_SPAWN_DUP2, 0, 1),
+                   (os.POSIX_SPAWN_OPEN, 2, "/dev/null", os.O_WRONLY, 0)]
+    start = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, env, file_actions=actions)
+    _, status = os.waitpid(pid, 0)
+    return time.perf_counter() - start, os.waitstatus_to_exitcode(status)
+
+
+def peak_rss(argv, env, stdin_path=None):
+    """Peak resident memory in MiB, through a small launcher: a child's peak counts what its
+    parent (this 10 MiB Python) had at the fork."""
+    fd = os.open(stdin_path or "/dev/null", os.O_RDWR | os.O_NOCTTY)
+    try:
+        r = subprocess.run([os.path.join(BIN, "bench_peak_rss")] + argv, env=env, stdin=fd,
+                           stdout=fd if stdin_path else subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    finally:
+        os.close(fd)
+    return int(r.stderr.strip().splitlines()[-1]) / 1024
+
+
+def measure(name, argv, env, expect, runs=RUNS, stdin_path=None):
+    times = []
+    for _ in range(runs):
+        seconds, status = run_once(argv, env, stdin_path)
+        if status != expect:
+            sys.exit(f"{name}: exit status {status}, expected {expect}: {argv}")
+        times.append(seconds)
+    rss = max(peak_rss(argv, env, stdin_path) for _ in range(5))
+    return statistics.median(times) * 1e3, rss
+
+
+def terminator_to_exit(env, port_dir, runs=RUNS):
+    """Plays the device itself: answers the command and times from the reply's carriage
+    return reaching the port to the exit of opquery_multi."""
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    link = os.path.join(port_dir, "COM9")
+    os.symlink(os.ttyname(slave), link)
+    argv = [os.path.join(BIN, "opquery_multi"), "!q", "!m", "DEV", "ID?", "COM9,115200"]
+    latencies = []
+    for _ in range(runs):
+        pid = os.posix_spawn(argv[0], argv, env, file_actions=[(os.POSIX_SPAWN_OPEN, 1, "/dev/null", os.O_WRONLY, 0)])
+        received = b""
+        while not received.endswith(b"\r"):
+            received += os.read(master, 64)
+        os.write(master, b"DEV 7\r")
+        sent = time.perf_counter()
+        _, status, _ = os.wait4(pid, 0)
+        latencies.append(time.perf_counter() - sent)
+        if os.waitstatus_to_exitcode(status) != 1:
+            sys.exit("terminator-to-exit: the step failed")
+    os.close(master)
+    os.close(slave)
+    return statistics.median(latencies) * 1e3, max(latencies) * 1e3
+
+
+def main():
+    port_dir = tempfile.mkdtemp(prefix="steptools-bench-")
+    env = dict(os.environ, STEPTOOLS_PORT_DIR=port_dir, STEPTOOLS_POPUP="tty")
+    env.pop("DISPLAY", None)
+    sim = subprocess.Popen([os.path.join(BIN, "devsim"), "--pty", "COM7", "--telnet", "0", "--eol", "crlf",
+                            "ID?=>say:DEV 7", "TWO?=>say:LINE1;say:LINE2", "hex:0D0A=>hex:01020304;raw:\\r"],
+                           stdout=subprocess.PIPE, env=env, text=True)
+    ready = sim.stdout.readline().split()
+    telnet = "127.0.0.1," + [w for w in ready if w.startswith("telnet=")][0].split("=")[1]
+    port = os.path.join(port_dir, "COM7")
+    b = lambda name: os.path.join(BIN, name)
+    try:
+        floor = measure("floor", [b("bench_floor"), port, "ID?", "DEV"], env, 1)
+        rows = [
+            ("floor (bench/floor.c)", floor),
+            ("opquery_multi", measure("opquery_multi", [b("opquery_multi"), "!q", "!m", "DEV", "ID?", "COM7,115200"], env, 1)),
+            ("opquery (hex)", measure("opquery", [b("opquery"), "!q", "!m", "H01020304", "H0D0A", "COM7,115200"], env, 1)),
+            ("opquery_multi_responses, 2 lines", measure("opquery_multi_responses", [
+                b("opquery_multi_responses"), "!t", "!m", "LINE1_LINE2_", "TWO?", "COM7,115200"], env, 1)),
+            ("serial, ! mode", measure("serial !", [b("serial"), "COM7,115200", "ID?", "!"], env, 1)),
+            ("serial, comparison (block read, 0.05 s timeout)", measure("serial", [
+                b("serial"), "COM7,115200", "ID?", "DEV", "x", "0.05"], env, 0, runs=min(RUNS, 60))),
+            ("ppp chat", measure("chat", ["/usr/sbin/chat", "-t", "2", "", "ID?", "DEV"], env, 0, stdin_path=port)),
+            ("pyserial script", measure("pyserial", ["/usr/bin/python3", os.path.join(ROOT, "bench", "pyserial_step.py"),
+                                                     port, "ID?", "DEV"], env, 1, runs=min(RUNS, 100))),
+            ("opquery_multi over Telnet (loopback)", measure("telnet", [
+                b("opquery_multi"), "!q", "!m", "DEV", "ID?", telnet], env, 1)),
+        ]
+        latency = terminator_to_exit(env, port_dir)
+    finally:
+        sim.terminate()
+        sim.wait()
+
+    print(f"one query step, median of {RUNS} runs (fewer for the slow ones); popups suppressed")
+    print(f"{'step':50} {'median ms':>10} {'x floor':>8} {'peak RSS MiB':>13}")
+    for name, (ms, rss) in rows:
+        print(f"{name:50} {ms:10.3f} {ms / floor[0]:8.2f} {rss:13.2f}")
+    print(f"opquery_multi, reply terminator to exit: median {latency[0]:.3f} ms, worst {latency[1]:.3f} ms")
+    cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+    print(f"machine: {cpu}, {os.cpu_count()} cores, Linux {os.uname().release}")
+
+
+if __name__ == "__main__":
+    main()
