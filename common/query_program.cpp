@@ -33,5 +33,6 @@ int OpenSerialLink(const char* program, const std::string& device, int baud) {
 
 int PrintVerdict(int verdict) {
     std::printf("%d\n", verdict);
+    std::fflush(stdout);  // the line is out whatever happens at exit
     return verdict;
 }

@@ -458,6 +458,7 @@ int main(int argc, char** argv) {
         std::vector<pollfd> fds;
         if (pty) fds.push_back({pty->fd(), POLLIN, 0});
         if (listener >= 0) fds.push_back({listener, POLLIN, 0});
+        size_t polledClients = clients.size();  // a client accepted below has no entry in fds
         for (auto& c : clients) fds.push_back({c->fd(), POLLIN, 0});
         if (poll(fds.data(), fds.size(), 200) <= 0) continue;
         size_t at = 0;
@@ -490,7 +491,7 @@ int main(int argc, char** argv) {
             }
             ++at;
         }
-        for (size_t i = 0; i < clients.size(); ++i, ++at) {
+        for (size_t i = 0; i < polledClients; ++i, ++at) {
             if (!(fds[at].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[4096];
             ssize_t n = read(clients[i]->fd(), buf, sizeof buf);

@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite through ctest.
+# Installs what is missing, builds, and runs the whole test suite through ctest: once on the
+# normal build (build/) and once under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh xvfb xdotool
 bash scripts/build.sh
-cd build && ctest --output-on-failure -j2
+(cd build && ctest --output-on-failure -j2)
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTEPTOOLS_SANITIZE=ON >/dev/null
+cmake --build build-asan
+(cd build-asan && ctest --output-on-failure -j2)
