@@ -1,6 +1,5 @@
 #include "arguments.h"
 
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -14,7 +13,7 @@ int CountArgument(const char* text, int fallback) {
 
 int TruncatedCount(double value) {
     if (std::isnan(value)) return 0;
-    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
+    if (value >= kMaxCount) return kMaxCount;
+    if (value <= -kMaxCount) return -kMaxCount;
     return static_cast<int>(value);
 }

@@ -6,10 +6,12 @@
 // is absent (null).
 double NumberArgument(const char* text, double fallback);
 
-// `value` truncated toward zero; values beyond the int range are clamped to it, and a NaN
-// gives 0.
+// The largest count taken (reads, tests, result size); a larger one is bad input, and
+// taking it whole would keep a station busy for days.
+inline constexpr int kMaxCount = 10000;
+
+// `value` truncated toward zero and clamped to -kMaxCount..kMaxCount; a NaN gives 0.
 int TruncatedCount(double value);
 
-// A number read as NumberArgument and truncated toward zero; values beyond the int range
-// are clamped to it, and a NaN reads as 0.
+// A number read as NumberArgument and taken as TruncatedCount.
 int CountArgument(const char* text, int fallback);

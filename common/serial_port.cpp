@@ -9,11 +9,11 @@
 
 #include <array>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
+
+#include "deadline.h"
 
 namespace {
 
@@ -84,55 +84,11 @@ speed_t speedConstant(long baud) {
     }
 }
 
-timespec now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts;
-}
-
-timespec deadlineAfter(double seconds) {
-    if (!(seconds > 0)) seconds = 0;  // also catches NaN
-    if (seconds > 1e7) seconds = 1e7;
-    timespec ts = now();
-    double whole = std::floor(seconds);
-    ts.tv_sec += static_cast<time_t>(whole);
-    ts.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
-
-// Time left until `deadline`, never negative.
-timespec remaining(const timespec& deadline) {
-    timespec t = now();
-    timespec left{deadline.tv_sec - t.tv_sec, deadline.tv_nsec - t.tv_nsec};
-    if (left.tv_nsec < 0) {
-        left.tv_sec -= 1;
-        left.tv_nsec += 1000000000L;
-    }
-    if (left.tv_sec < 0) left = {0, 0};
-    return left;
-}
-
-// Waits for `events` on fd until the deadline. Returns the revents, 0 on timeout, -1 on error.
-int waitFor(int fd, short events, const timespec& deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        timespec left = remaining(deadline);
-        int r = ppoll(&p, 1, &left, nullptr);
-        if (r > 0) return p.revents;
-        if (r == 0) return 0;
-        if (errno != EINTR) return -1;
-    }
-}
-
 // Appends newly arrived bytes to the port's pending bytes. Returns the number added,
 // 0 when the deadline passed first, or a ComError when the device failed or vanished.
 int receiveMore(Port& p, const timespec& deadline) {
     for (;;) {
-        int revents = waitFor(p.fd, POLLIN, deadline);
+        int revents = WaitFor(p.fd, POLLIN, deadline);
         if (revents == 0) return 0;
         if (revents < 0) return failErrno(kComIoError, "waiting for the device");
         char chunk[4096];
@@ -156,7 +112,7 @@ int readReply(int port, char* buffer, int maxCount, int terminator) {
     Port* p = openPort(port, &error);
     if (p == nullptr) return error;
     if (maxCount < 0) maxCount = 0;
-    timespec deadline = deadlineAfter(p->timeoutSeconds);
+    timespec deadline = DeadlineAfter(p->timeoutSeconds);
     int stored = 0;
     size_t used = 0;  // bytes of p->pending consumed so far
     for (;;) {
@@ -267,7 +223,7 @@ int ComWrt(int port, const char* buffer, int count) {
     int error = 0;
     Port* p = openPort(port, &error);
     if (p == nullptr) return error;
-    timespec deadline = deadlineAfter(p->timeoutSeconds);
+    timespec deadline = DeadlineAfter(p->timeoutSeconds);
     int written = 0;
     while (written < count) {
         ssize_t n = write(p->fd, buffer + written, static_cast<size_t>(count - written));
@@ -276,7 +232,7 @@ int ComWrt(int port, const char* buffer, int count) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return failErrno(kComIoError, "writing to the device");
-        int revents = waitFor(p->fd, POLLOUT, deadline);
+        int revents = WaitFor(p->fd, POLLOUT, deadline);
         if (revents == 0) return fail(kComWriteTimeout, "the device took no more bytes within the timeout");
         if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL)))
             return fail(kComIoError, "the device disappeared during the write");

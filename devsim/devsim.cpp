@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,15 +35,19 @@ const char* kHelp =
     "                  command taken, option: the client's negotiation)\n"
     "When ready it prints one line on standard output: ready pty=PATH telnet=PORT\n"
     "RULE is MATCH=>REPLY. MATCH is a command line without its line end, hex:HEX for raw\n"
-    "bytes (no line end), or * for any line. REPLY is items joined by ';':\n"
+    "bytes (no line end), * for any line, or @connect for each new Telnet connection.\n"
+    "REPLY is items joined by ';':\n"
     "  say:TEXT  TEXT and the line end     raw:TEXT  TEXT alone\n"
     "  hex:HEX   bytes                     wait:MS   pause\n"
     "  slow:MS   pause MS before each later byte\n"
+    "  fill:N    N bytes of X, no line end (a device that floods)\n"
     "  drop      hang up: close the pty (a new one takes its name) or the connection\n"
+    "  reset     Telnet: reset the connection (RST); on the pty the same as drop\n"
     "TEXT takes the escapes \\r \\n \\t \\\\ \\; and \\xHH. An empty REPLY stays silent.\n";
 
 struct Rule {
     bool any = false;
+    bool onConnect = false;
     bool raw = false;     // match raw bytes without a line end
     std::string match;
     std::string reply;    // the items, unparsed
@@ -129,6 +134,7 @@ bool parseRule(const std::string& text, Rule& rule) {
     std::string match = text.substr(0, arrow);
     rule.reply = text.substr(arrow + 2);
     if (match == "*") rule.any = true;
+    else if (match == "@connect") rule.onConnect = true;
     else if (match.compare(0, 4, "hex:") == 0) {
         rule.raw = true;
         if (!decodeHex(match.substr(4), rule.match)) return false;
@@ -147,6 +153,7 @@ public:
     virtual std::string name() const = 0;
     virtual void send(const std::string& bytes) = 0;
     virtual void hangUp() = 0;
+    virtual void reset() { hangUp(); }
     std::string inbox;  // received bytes not yet taken as a command
 };
 
@@ -160,13 +167,15 @@ bool playReply(Link& link, const std::string& reply) {
         else if (item.compare(0, 4, "hex:") == 0) decodeHex(item.substr(4), bytes);
         else if (item.compare(0, 5, "wait:") == 0) pauseMs(std::atol(item.c_str() + 5));
         else if (item.compare(0, 5, "slow:") == 0) slowMs = std::atol(item.c_str() + 5);
-        else if (item == "drop") {
-            logLine(link.name(), "drop");
-            link.hangUp();
+        else if (item.compare(0, 5, "fill:") == 0) bytes.assign(static_cast<size_t>(std::max(0L, std::atol(item.c_str() + 5))), 'X');
+        else if (item == "drop" || item == "reset") {
+            logLine(link.name(), item);
+            if (item == "drop") link.hangUp();
+            else link.reset();
             return false;
         } else std::fprintf(stderr, "devsim: unknown reply item \"%s\"\n", item.c_str());
         if (bytes.empty()) continue;
-        logLine(link.name(), "tx " + escaped(bytes));
+        logLine(link.name(), "tx " + escaped(bytes.substr(0, 200)));
         if (slowMs <= 0) link.send(bytes);
         else
             for (char ch : bytes) {
@@ -179,7 +188,7 @@ bool playReply(Link& link, const std::string& reply) {
 
 const Rule* findRule(const std::string& line) {
     for (const Rule& r : rules)
-        if (!r.raw && !r.any && r.match == line) return &r;
+        if (!r.raw && !r.any && !r.onConnect && r.match == line) return &r;
     for (const Rule& r : rules)
         if (r.any) return &r;
     return nullptr;
@@ -216,7 +225,9 @@ void serveInbox(Link& link) {
     }
 }
 
-void writeAll(int fd, const char* data, size_t size) {
+// Writes what the peer takes. Bytes that a peer leaves untaken for `stallMs` are dropped,
+// as a serial line drops what nobody reads: the simulator never stalls on one client.
+void writeAll(int fd, const char* data, size_t size, int stallMs) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n > 0) {
@@ -224,7 +235,10 @@ void writeAll(int fd, const char* data, size_t size) {
             size -= static_cast<size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
             pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, 1000);
+            if (poll(&p, 1, stallMs) <= 0) {
+                logLine("devsim", "dropped " + std::to_string(size) + " bytes nobody read");
+                return;
+            }
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else return;
@@ -237,7 +251,7 @@ public:
     ~PtyLink() override { closeFds(); }
 
     bool create() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return false;
         const char* slaveName = ptsname(master_);
         if (slaveName == nullptr) return false;
@@ -256,7 +270,7 @@ public:
     int fd() const { return master_; }
     const std::string& linkPath() const { return linkPath_; }
     std::string name() const override { return "pty"; }
-    void send(const std::string& bytes) override { writeAll(master_, bytes.data(), bytes.size()); }
+    void send(const std::string& bytes) override { writeAll(master_, bytes.data(), bytes.size(), 100); }
     void hangUp() override {
         closeFds();
         inbox.clear();
@@ -305,6 +319,11 @@ public:
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
     }
+    void reset() override {
+        linger abort{1, 0};  // closing with a zero linger sends RST
+        if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        hangUp();
+    }
     void negotiate() {
         telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_ECHO);
         telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_SGA);
@@ -327,7 +346,7 @@ private:
                 self->inbox.append(ev->data.buffer, ev->data.size);
                 break;
             case TELNET_EV_SEND:
-                if (self->fd_ >= 0) writeAll(self->fd_, ev->data.buffer, ev->data.size);
+                if (self->fd_ >= 0) writeAll(self->fd_, ev->data.buffer, ev->data.size, 2000);
                 break;
             case TELNET_EV_WILL:
             case TELNET_EV_WONT:
@@ -480,13 +499,15 @@ int main(int argc, char** argv) {
         }
         if (listener >= 0) {
             if (fds[at].revents & POLLIN) {
-                int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
                 if (fd >= 0) {
                     int one = 1;
                     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                     clients.push_back(std::make_unique<TelnetLink>(fd));
                     logLine("telnet", "connect");
                     if (negotiate) clients.back()->negotiate();
+                    for (const Rule& r : rules)
+                        if (r.onConnect && !playReply(*clients.back(), r.reply)) break;
                 }
             }
             ++at;
@@ -496,7 +517,7 @@ int main(int argc, char** argv) {
             char buf[4096];
             ssize_t n = read(clients[i]->fd(), buf, sizeof buf);
             if (n > 0) clients[i]->receive(buf, static_cast<size_t>(n));
-            else clients[i]->hangUp();
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR)) clients[i]->hangUp();
         }
         for (size_t i = clients.size(); i-- > 0;)
             if (!clients[i]->open()) clients.erase(clients.begin() + static_cast<long>(i));

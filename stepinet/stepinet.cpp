@@ -13,13 +13,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "deadline.h"
 
 namespace {
 
@@ -30,40 +30,6 @@ const telnet_telopt_t kOptions[] = {
     {TELNET_TELOPT_SGA, TELNET_WONT, TELNET_DO},
     {-1, 0, 0},
 };
-
-timespec deadlineAfter(double seconds) {
-    if (!(seconds > 0)) seconds = 0;  // also catches NaN
-    if (seconds > 1e7) seconds = 1e7;
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    double whole = std::floor(seconds);
-    ts.tv_sec += static_cast<time_t>(whole);
-    ts.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
-
-// Waits for `events` on fd until the deadline. Returns the revents, 0 on timeout, -1 on error.
-int waitFor(int fd, short events, const timespec& deadline) {
-    for (;;) {
-        timespec t;
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        timespec left{deadline.tv_sec - t.tv_sec, deadline.tv_nsec - t.tv_nsec};
-        if (left.tv_nsec < 0) {
-            left.tv_sec -= 1;
-            left.tv_nsec += 1000000000L;
-        }
-        if (left.tv_sec < 0) left = {0, 0};
-        pollfd p{fd, events, 0};
-        int r = ppoll(&p, 1, &left, nullptr);
-        if (r > 0) return p.revents;
-        if (r == 0) return 0;
-        if (errno != EINTR) return -1;
-    }
-}
 
 struct Connection {
     int fd = -1;
@@ -95,7 +61,7 @@ void sendToSocket(Connection& c, const char* data, size_t size) {
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            int revents = waitFor(c.fd, POLLOUT, c.sendDeadline);
+            int revents = WaitFor(c.fd, POLLOUT, c.sendDeadline);
             if (revents == 0) c.sendError = kInetTimeout;
             else if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) c.sendError = kInetConnectionClosed;
             continue;
@@ -121,7 +87,7 @@ void onTelnetEvent(telnet_t*, telnet_event_t* event, void* userData) {
 // Receives what the socket holds into c.received. Returns the count of socket bytes taken
 // (which may decode to no data), 0 when the deadline passed, or an InetError.
 int receiveMore(Connection& c, const timespec& deadline) {
-    int revents = waitFor(c.fd, POLLIN, deadline);
+    int revents = WaitFor(c.fd, POLLIN, deadline);
     if (revents == 0) return 0;
     if (revents < 0) return kInetNetworkError;
     char chunk[4096];
@@ -132,7 +98,7 @@ int receiveMore(Connection& c, const timespec& deadline) {
         return errno == ECONNRESET ? kInetConnectionClosed : kInetNetworkError;
     }
     // Answers to the server's negotiation go out within a short bound of their own.
-    c.sendDeadline = deadlineAfter(2.0);
+    c.sendDeadline = DeadlineAfter(2.0);
     telnet_recv(c.telnet, chunk, static_cast<size_t>(n));
     return static_cast<int>(n);
 }
@@ -165,7 +131,7 @@ int connectWithin(const addrinfo* address, const timespec& deadline, int* error)
             *error = kInetConnectFailed;
             return -1;
         }
-        int revents = waitFor(fd, POLLOUT, deadline);
+        int revents = WaitFor(fd, POLLOUT, deadline);
         int soError = 0;
         socklen_t length = sizeof soError;
         if (revents <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0 || soError != 0) {
@@ -185,7 +151,7 @@ extern "C" {
 
 int InetTelnetOpen(const char* host, unsigned short port, int connectTimeoutMs) {
     if (host == nullptr) return kInetBadArgument;
-    timespec deadline = deadlineAfter((connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultConnectTimeoutMs) / 1000.0);
+    timespec deadline = DeadlineAfter((connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultConnectTimeoutMs) / 1000.0);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -213,7 +179,7 @@ int InetTelnetWrite(int handle, const char* data, const char* lineTerminator, lo
     if (c == nullptr) return kInetBadHandle;
     if (data == nullptr && count != 0) return kInetBadArgument;
     if (count < 0) count = static_cast<long>(std::strlen(data));
-    c->sendDeadline = deadlineAfter(timeoutSeconds);
+    c->sendDeadline = DeadlineAfter(timeoutSeconds);
     c->sendError = 0;
     if (count > 0) telnet_send(c->telnet, data, static_cast<size_t>(count));
     if (lineTerminator != nullptr && *lineTerminator != '\0' && c->sendError == 0)
@@ -227,7 +193,7 @@ int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* mat
     Connection* c = find(handle);
     if (c == nullptr) return kInetBadHandle;
     if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
-    timespec deadline = deadlineAfter(timeoutSeconds);
+    timespec deadline = DeadlineAfter(timeoutSeconds);
     for (;;) {
         size_t length = replyLength(*c, match);
         if (length > 0 && static_cast<long>(length) <= maxBytes) return static_cast<int>(take(*c, buffer, maxBytes, length));
@@ -242,7 +208,7 @@ int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText,
     Connection* c = find(handle);
     if (c == nullptr) return kInetBadHandle;
     if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
-    timespec deadline = deadlineAfter(timeoutSeconds);
+    timespec deadline = DeadlineAfter(timeoutSeconds);
     for (;;) {
         size_t length = replyLength(*c, endText);
         if (length > 0 && static_cast<long>(length) <= maxBytes) {

@@ -154,6 +154,10 @@ TEST(OpqueryMulti, PortThatIsMissingOrHeldIsACommunicationError) {
     EXPECT_EQ(missing.out, "-1\n");
     EXPECT_EQ(missing.status, 255);
     EXPECT_NE(missing.err.find("COM99"), std::string::npos) << missing.err;
+    // Found by fuzzing: a huge read count on a link that cannot recover ends at once.
+    RunResult many = Multi({"!q", "!m", "X", "LAMP?", "COM99,9600", "0", "2000000000"});
+    EXPECT_EQ(many.out, "-1\n");
+    EXPECT_EQ(many.status, 255);
 
     PtyDevice device("COM8");
     setenv("STEPTOOLS_PORT_DIR", device.portDir().c_str(), 1);
