@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite through ctest: once on the
-# normal build (build/) and once under AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan/), then a short run of the fuzz targets.
+# Installs what is missing, builds, and runs the whole test suite through ctest: on the
+# normal build (build/), a short run of the fuzz targets, then the suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh xvfb xdotool
 bash scripts/build.sh
 (cd build && ctest --output-on-failure -j2)
+# Each fuzz target briefly on its seed corpus (fuzz/run.sh runs them longer).
+FUZZ_SECONDS=${FUZZ_SECONDS:-10} bash fuzz/run.sh
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTEPTOOLS_SANITIZE=ON >/dev/null
 cmake --build build-asan
 (cd build-asan && ctest --output-on-failure -j2)
-# A short run of every fuzz target on its seed corpus (fuzz/run.sh runs them longer).
-FUZZ_SECONDS=${FUZZ_SECONDS:-10} bash fuzz/run.sh
