@@ -51,3 +51,10 @@ std::vector<unsigned char> DecodeHex(std::string hex) {
     bytes.resize(static_cast<size_t>(ToBinary(hex.data(), bytes.data())));
     return bytes;
 }
+
+PortSpec SplitPortSpec(const char* text) {
+    std::string name = text;
+    int number = GetBaud(name.data());
+    name.resize(std::strlen(name.c_str()));
+    return {name, number};
+}

@@ -15,3 +15,10 @@ int GetBaud(char* comport);
 
 // The bytes that ToBinary decodes from `hex`, leaving the caller's text as it is.
 std::vector<unsigned char> DecodeHex(std::string hex);
+
+// A port specification split by GetBaud: the device or host name, and the number.
+struct PortSpec {
+    std::string name;
+    int number;
+};
+PortSpec SplitPortSpec(const char* text);

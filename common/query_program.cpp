@@ -31,6 +31,26 @@ int OpenSerialLink(const char* program, const std::string& device, int baud) {
     return r;
 }
 
+int TelnetOpenFailure() {
+    MessagePopup("Message", "ETH Communication error");
+    std::fputs("-1\n", stdout);
+    return 0;
+}
+
+void SendOnLink(bool serial, int c, const std::string& bytes, const char* terminator, double timeout) {
+    if (serial) {
+        std::string line = bytes + terminator;
+        ComWrt(1, line.data(), static_cast<int>(line.size()));
+    } else {
+        InetTelnetWrite(c, bytes.data(), terminator, static_cast<long>(bytes.size()), nullptr, timeout);
+    }
+}
+
+int CommunicationError() {
+    MessagePopup("Message", "Communication error");
+    return PrintVerdict(-1);
+}
+
 int PrintVerdict(int verdict) {
     std::printf("%d\n", verdict);
     std::fflush(stdout);  // the line is out whatever happens at exit

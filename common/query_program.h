@@ -23,5 +23,16 @@ int OpenTelnetLink(const char* program, const std::string& host, int number);
 // a failure on standard error. Returns the open's result.
 int OpenSerialLink(const char* program, const std::string& device, int baud);
 
+// The end of a run whose Telnet connection did not open: the "ETH Communication error"
+// popup, "-1\n", and 0 as the exit status, as stations have always read it.
+int TelnetOpenFailure();
+
+// Sends `bytes` and then `terminator` on serial port 1 or on Telnet connection `c`.
+// Failures are not reported: they show at the read.
+void SendOnLink(bool serial, int c, const std::string& bytes, const char* terminator, double timeout);
+
+// The end of a run whose read failed: the "Communication error" popup and the verdict -1.
+int CommunicationError();
+
 // Prints the verdict line with "%d\n" and returns it.
 int PrintVerdict(int verdict);

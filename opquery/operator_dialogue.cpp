@@ -1,6 +1,12 @@
 #include "operator_dialogue.h"
 
+#include "arguments.h"
 #include "popup.h"
+
+QueryArguments ReadQueryArguments(int argc, char** argv) {
+    return {argv[1], argv[2], argv[3], argv[4], SplitPortSpec(argv[5]),
+            NumberArgument(argc > 6 ? argv[6] : nullptr, 2.0)};
+}
 
 int AskOperator(const char* question, const char* message, int& status) {
     int t = 0;

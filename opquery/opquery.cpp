@@ -4,7 +4,6 @@
 //
 //   opquery <yesnotext> <message> <expected> <command> <port,number> [timeout]
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,7 +11,6 @@
 #include "inet.h"
 #include "link_functions.h"
 #include "operator_dialogue.h"
-#include "popup.h"
 #include "query_program.h"
 #include "serial_port.h"
 
@@ -26,63 +24,41 @@ constexpr size_t kBinaryCompareSize = 4;
 
 int main(int argc, char** argv) {
     if (argc < 6) return UsageError();
-    const char* question = argv[1];
-    const char* message = argv[2];
-    const char* expected = argv[3];
-    const char* command = argv[4];
-    double time = NumberArgument(argc > 6 ? argv[6] : nullptr, 2.0);
-
-    std::string comport = argv[5];
-    int baud = GetBaud(comport.data());
-    comport.resize(std::strlen(comport.c_str()));
-    bool serial = IsSerialLink(comport);
+    QueryArguments a = ReadQueryArguments(argc, argv);
+    bool serial = IsSerialLink(a.port.name);
 
     int r = 0;
     int c = 0;
     if (serial) {
-        r = OpenSerialLink("opquery", comport, baud);
-        SetComTime(1, time);
+        r = OpenSerialLink("opquery", a.port.name, a.port.number);
+        SetComTime(1, a.timeout);
     } else {
-        c = OpenTelnetLink("opquery", comport, baud);  // a failed open shows at the read
+        c = OpenTelnetLink("opquery", a.port.name, a.port.number);  // a failed open shows at the read
     }
 
-    if (command[0] != '!') {
+    if (a.command[0] == 'H') {
         // A hex command goes out as its bytes alone, on either link.
-        std::string bytes;
-        const char* terminator = "";
-        if (command[0] == 'H') {
-            std::vector<unsigned char> decoded = DecodeHex(command + 1);
-            bytes.assign(decoded.begin(), decoded.end());
-        } else {
-            bytes = command;
-            terminator = "\r";
-        }
-        if (serial) {
-            bytes += terminator;
-            ComWrt(1, bytes.data(), static_cast<int>(bytes.size()));
-        } else {
-            InetTelnetWrite(c, bytes.data(), terminator, static_cast<long>(bytes.size()), nullptr, time);
-        }
+        std::vector<unsigned char> bytes = DecodeHex(a.command + 1);
+        SendOnLink(serial, c, std::string(bytes.begin(), bytes.end()), "", a.timeout);
+    } else if (a.command[0] != '!') {
+        SendOnLink(serial, c, a.command, "\r", a.timeout);
     }
 
-    int t = AskOperator(question, message, r);
+    int t = AskOperator(a.question, a.message, r);
 
-    if (expected[0] != '!') {
+    if (a.expected[0] != '!') {
         std::vector<char> retval(kSerialReadSize + 1, '\0');  // the reply always ends in a zero byte
         if (serial) r = ComRdTerm(1, retval.data(), kSerialReadSize, '\r');
-        else r = InetTelnetRead(c, retval.data(), kTelnetReadSize, "\r", time) == 0 ? 1 : -1;
-        if (r < 1) {
-            MessagePopup("Message", "Communication error");
-            return PrintVerdict(-1);
-        }
+        else r = InetTelnetRead(c, retval.data(), kTelnetReadSize, "\r", a.timeout) == 0 ? 1 : -1;
+        if (r < 1) return CommunicationError();
         bool match;
-        if (expected[0] == 'H') {
+        if (a.expected[0] == 'H') {
             // The reply's first four bytes, or as many as the expected reply decodes to.
-            std::vector<unsigned char> bytes = DecodeHex(expected + 1);
+            std::vector<unsigned char> bytes = DecodeHex(a.expected + 1);
             size_t compared = std::min(bytes.size(), kBinaryCompareSize);
             match = std::memcmp(retval.data(), bytes.data(), compared) == 0;
         } else {
-            match = std::strncmp(retval.data(), expected, std::strlen(expected)) == 0;
+            match = std::strncmp(retval.data(), a.expected, std::strlen(a.expected)) == 0;
         }
         r = match ? t : 0;
     }

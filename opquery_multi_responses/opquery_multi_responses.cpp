@@ -50,11 +50,6 @@ std::string replyLine(const char* buffer) {
     return line;
 }
 
-int communicationError() {
-    MessagePopup("Message", "Communication error");
-    return PrintVerdict(-1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,34 +65,24 @@ int main(int argc, char** argv) {
     int lineCount = argc > 7 ? TruncatedCount(NumberArgument(argv[7], 0) * linesPerTest)
                              : static_cast<int>(expected.size());
 
-    std::string comport = argv[5];
-    int baud = GetBaud(comport.data());
-    comport.resize(std::strlen(comport.c_str()));
+    PortSpec port = SplitPortSpec(argv[5]);
     bool send = std::strcmp(command, "!") != 0;
-    bool serial = IsSerialLink(comport);
+    bool serial = IsSerialLink(port.name);
 
     int r = 0;
     int c = 0;
     if (serial) {
-        r = OpenSerialLink("opquery_multi_responses", comport, baud);
+        r = OpenSerialLink("opquery_multi_responses", port.name, port.number);
         SetComTime(1, time);
         if (r < 0) {
             std::fputs("-1\n", stdout);
             return r;
         }
-        if (send) {
-            std::string bincom = std::string(command) + "\r";
-            ComWrt(1, bincom.data(), static_cast<int>(bincom.size()));
-        }
     } else {
-        c = OpenTelnetLink("opquery_multi_responses", comport, baud);
-        if (c < 0) {
-            MessagePopup("Message", "ETH Communication error");
-            std::fputs("-1\n", stdout);
-            return 0;
-        }
-        if (send) InetTelnetWrite(c, command, "\r", static_cast<long>(std::strlen(command)), nullptr, time);
+        c = OpenTelnetLink("opquery_multi_responses", port.name, port.number);
+        if (c < 0) return TelnetOpenFailure();
     }
+    if (send) SendOnLink(serial, c, command, "\r", time);
 
     if (message[0] != '!') r = MessagePopup("Message", message);
     if (r == 0) r = 1;
@@ -109,7 +94,7 @@ int main(int argc, char** argv) {
         if (serial) r = ComRdTerm(1, retval.data(), kSerialReadSize, '\r');
         else r = InetTelnetReadUntil(c, retval.data(), kTelnetReadSize, "\n", time);
         // A line that could not be read is never compared or passed over.
-        if (r < 0) return communicationError();
+        if (r < 0) return CommunicationError();
         if (r == 0) return PrintVerdict(-1);
         retval[static_cast<size_t>(r)] = '\0';
         counter.countLine();
@@ -120,5 +105,5 @@ int main(int argc, char** argv) {
         }
     }
     if (r > 0) return PrintVerdict(1);
-    return communicationError();
+    return CommunicationError();
 }

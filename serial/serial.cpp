@@ -47,11 +47,9 @@ int main(int argc, char** argv) {
     bool binary = mode != nullptr && (strcasecmp(mode, "binary") == 0 || mode[0] == '1');
     bool printReplyOnMismatch = mode != nullptr && mode[0] == '2';
 
-    std::string comport = argv[1];
-    int baud = GetBaud(comport.data());
-    comport.resize(std::strlen(comport.c_str()));
-    if (OpenComConfig(1, comport.c_str(), baud, 0, 8, 1, 2048, 2048) < 0)
-        std::fprintf(stderr, "serial: %s: %s\n", comport.c_str(), ComLastErrorText().c_str());
+    PortSpec port = SplitPortSpec(argv[1]);
+    if (OpenComConfig(1, port.name.c_str(), port.number, 0, 8, 1, 2048, 2048) < 0)
+        std::fprintf(stderr, "serial: %s: %s\n", port.name.c_str(), ComLastErrorText().c_str());
     SetComTime(1, time);
 
     if (binary) {

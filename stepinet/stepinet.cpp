@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -118,6 +119,29 @@ size_t replyLength(const Connection& c, const char* match) {
     return at == std::string::npos ? 0 : at + std::strlen(match);
 }
 
+// Stores the reply up to and including `endText`, or maxBytes bytes; at the timeout, what
+// came so far when `partialAtTimeout` is set. Returns the count stored or an InetError.
+int readReply(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds,
+              bool partialAtTimeout) {
+    Connection* c = find(handle);
+    if (c == nullptr) return kInetBadHandle;
+    if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
+    if (maxBytes > INT_MAX) maxBytes = INT_MAX;  // the count is returned as an int
+    timespec deadline = DeadlineAfter(timeoutSeconds);
+    for (;;) {
+        size_t length = replyLength(*c, endText);
+        if (length > 0 && static_cast<long>(length) <= maxBytes) return static_cast<int>(take(*c, buffer, maxBytes, length));
+        if (static_cast<long>(c->received.size()) >= maxBytes)
+            return static_cast<int>(take(*c, buffer, maxBytes, static_cast<size_t>(maxBytes)));
+        int got = receiveMore(*c, deadline);
+        if (got < 0) return got;
+        if (got == 0) {
+            if (!partialAtTimeout || c->received.empty()) return kInetTimeout;
+            return static_cast<int>(take(*c, buffer, maxBytes, c->received.size()));
+        }
+    }
+}
+
 int connectWithin(const addrinfo* address, const timespec& deadline, int* error) {
     int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                     address->ai_protocol);
@@ -190,43 +214,12 @@ int InetTelnetWrite(int handle, const char* data, const char* lineTerminator, lo
 
 int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* match,
                         double timeoutSeconds) {
-    Connection* c = find(handle);
-    if (c == nullptr) return kInetBadHandle;
-    if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
-    timespec deadline = DeadlineAfter(timeoutSeconds);
-    for (;;) {
-        size_t length = replyLength(*c, match);
-        if (length > 0 && static_cast<long>(length) <= maxBytes) return static_cast<int>(take(*c, buffer, maxBytes, length));
-        if (static_cast<long>(c->received.size()) >= maxBytes) return static_cast<int>(take(*c, buffer, maxBytes, static_cast<size_t>(maxBytes)));
-        int got = receiveMore(*c, deadline);
-        if (got == 0) return kInetTimeout;
-        if (got < 0) return got;
-    }
+    return readReply(handle, buffer, maxBytes, match, timeoutSeconds, false);
 }
 
 int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds) {
-    Connection* c = find(handle);
-    if (c == nullptr) return kInetBadHandle;
-    if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
-    timespec deadline = DeadlineAfter(timeoutSeconds);
-    for (;;) {
-        size_t length = replyLength(*c, endText);
-        if (length > 0 && static_cast<long>(length) <= maxBytes) {
-            take(*c, buffer, maxBytes, length);
-            return 0;
-        }
-        if (static_cast<long>(c->received.size()) >= maxBytes) {
-            take(*c, buffer, maxBytes, static_cast<size_t>(maxBytes));
-            return 0;
-        }
-        int got = receiveMore(*c, deadline);
-        if (got < 0) return got;
-        if (got == 0) {
-            if (c->received.empty()) return kInetTimeout;
-            take(*c, buffer, maxBytes, c->received.size());  // the reply as far as it came
-            return 0;
-        }
-    }
+    int r = readReply(handle, buffer, maxBytes, endText, timeoutSeconds, true);
+    return r > 0 ? 0 : r;
 }
 
 int InetTelnetClose(int handle) {
