@@ -7,10 +7,10 @@
 #include "link_functions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string spec(reinterpret_cast<const char*>(data), size);
-    std::string before = spec.c_str();
-    GetBaud(spec.data());
+    std::string portText(reinterpret_cast<const char*>(data), size);
+    std::string before = portText.c_str();
+    GetBaud(portText.data());
     // The name is what came before the first comma, never more.
-    if (before.compare(0, std::strlen(spec.c_str()), spec.c_str()) != 0) std::abort();
+    if (before.compare(0, std::strlen(portText.c_str()), portText.c_str()) != 0) std::abort();
     return 0;
 }

@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HexCase{"\xC1" "1", {0x01}, "\xC1" "1"}));  // bytes of 0x80 and above are no digits
 
 struct BaudCase {
-    std::string spec;
+    std::string portText;
     int number;
     std::string name;
 };
@@ -51,9 +51,9 @@ class GetBaudTest : public ::testing::TestWithParam<BaudCase> {};
 
 TEST_P(GetBaudTest, SplitsAtTheFirstComma) {
     const BaudCase& c = GetParam();
-    std::string spec = c.spec;
-    EXPECT_EQ(GetBaud(spec.data()), c.number);
-    EXPECT_STREQ(spec.c_str(), c.name.c_str());
+    std::string portText = c.portText;
+    EXPECT_EQ(GetBaud(portText.data()), c.number);
+    EXPECT_STREQ(portText.c_str(), c.name.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, GetBaudTest,
