@@ -256,3 +256,12 @@ std::string DevSim::log() const {
     s << in.rdbuf();
     return s.str();
 }
+
+bool DevSim::waitLog(const std::string& text, double timeoutSeconds) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (log().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        usleep(10000);
+    }
+    return true;
+}

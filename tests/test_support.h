@@ -86,6 +86,8 @@ public:
     std::string telnetSpec() const { return "127.0.0.1," + std::to_string(telnetPort_); }
     std::map<std::string, std::string> env() const { return {{"STEPTOOLS_PORT_DIR", dir_}}; }
     std::string log() const;  // what it received and sent, one event a line
+    // Waits until the log holds `text`. False on timeout.
+    bool waitLog(const std::string& text, double timeoutSeconds = 10) const;
 
 private:
     std::string dir_;
