@@ -103,20 +103,18 @@ TEST(OpqueryMulti, SendsTheCommandWholeAndOnlyWhenAsked) {
     Multi({"!q", "!m", "", "!x", "COM7,115200", "0.2"});
     Multi({"!q", "!m", "", "!", "COM7,115200", "0.2"});
     Multi({"!q", "!m", "", longCommand + "T", Device().telnetSpec(), "0.2"});
-    std::string log = Device().log();
-    EXPECT_NE(log.find("pty rx " + longCommand + "\\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("pty command !x\n"), std::string::npos);
-    EXPECT_NE(log.find("telnet command " + longCommand + "T\n"), std::string::npos);
-    EXPECT_EQ(log.find("command !\n"), std::string::npos);
+    EXPECT_TRUE(Device().waitLog("pty rx " + longCommand + "\\r\n")) << Device().log();
+    EXPECT_TRUE(Device().waitLog("pty command !x\n"));
+    EXPECT_TRUE(Device().waitLog("telnet command " + longCommand + "T\n"));
+    EXPECT_EQ(Device().log().find("command !\n"), std::string::npos);
 }
 
 TEST(OpqueryMulti, TelnetAnswersTheServersNegotiation) {
     RunResult r = Multi({"!q", "!m", "LAMP ON", "LAMP?", Device().telnetSpec()});
     EXPECT_EQ(r.out, "1\n");
-    std::string log = Device().log();
-    EXPECT_NE(log.find("telnet option DO 1\n"), std::string::npos) << log;   // accepts ECHO
-    EXPECT_NE(log.find("telnet option DO 3\n"), std::string::npos);          // accepts SUPPRESS-GO-AHEAD
-    EXPECT_NE(log.find("\\xFF\\xFC\\x18"), std::string::npos);               // IAC WONT TERMINAL-TYPE
+    EXPECT_TRUE(Device().waitLog("telnet option DO 1\n")) << Device().log();  // accepts ECHO
+    EXPECT_TRUE(Device().waitLog("telnet option DO 3\n"));                   // accepts SUPPRESS-GO-AHEAD
+    EXPECT_TRUE(Device().waitLog("\\xFF\\xFC\\x18"));                        // IAC WONT TERMINAL-TYPE
 }
 
 TEST(OpqueryMulti, LongHostNameIsUsedWhole) {

@@ -107,14 +107,18 @@ TEST(Serial, LongCommandsAndHexTextsAreSentWhole) {
     std::string hex;
     for (int i = 0; i < 2500; ++i) hex += "A5";
     Serial({"COM7", hex, "00", "binary", "0.2"});
-    std::string received;
-    std::string log = Device().log();
-    for (size_t at = log.find("pty rx "); at != std::string::npos; at = log.find("pty rx ", at + 1))
-        received += log.substr(at + 7, log.find('\n', at) - at - 7);
-    EXPECT_NE(received.find(command + "\\r"), std::string::npos);
     std::string bytes;
     for (int i = 0; i < 2500; ++i) bytes += "\\xA5";
-    EXPECT_NE(received.find(bytes), std::string::npos);
+    // What the device received, in the chunks it logged, joined.
+    auto received = [] {
+        std::string all, log = Device().log();
+        for (size_t at = log.find("pty rx "); at != std::string::npos; at = log.find("pty rx ", at + 1))
+            all += log.substr(at + 7, log.find('\n', at) - at - 7);
+        return all;
+    };
+    for (int i = 0; i < 500 && received().find(bytes) == std::string::npos; ++i) usleep(10000);
+    EXPECT_NE(received().find(command + "\\r"), std::string::npos);
+    EXPECT_NE(received().find(bytes), std::string::npos);
 }
 
 TEST(Serial, UsageLineNamesTheProgramWithoutItsDirectory) {
