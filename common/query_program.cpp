@@ -17,11 +17,11 @@ bool IsSerialLink(const std::string& comport) {
 }
 
 int OpenTelnetLink(const char* program, const std::string& host, int number) {
-    int c = kInetBadArgument;
-    if (number >= 1 && number <= 65535) c = InetTelnetOpen(host.c_str(), static_cast<unsigned short>(number), 0);
+    bool inRange = number >= 1 && number <= 65535;
+    int c = inRange ? InetTelnetOpen(host.c_str(), static_cast<unsigned short>(number), 0) : kInetBadArgument;
     if (c < 0)
         std::fprintf(stderr, "%s: cannot open Telnet link to %s port %d: %s\n", program, host.c_str(), number,
-                     number >= 1 && number <= 65535 ? InetGetErrorMessage(c) : "port out of range");
+                     inRange ? InetGetErrorMessage(c) : "port out of range");
     return c;
 }
 

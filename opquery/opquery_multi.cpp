@@ -41,11 +41,10 @@ int main(int argc, char** argv) {
     int r = 0;
     int t = AskOperator(a.question, a.message, r);
 
-    // Each read writes from the start; the reply is ended at the count read, so a shorter
-    // reply never shows the rest of a longer earlier one. A read that stores nothing
-    // leaves the earlier reply in place.
-    // Once the link is gone for good every later read fails too, so the loop ends there
-    // with the same verdict; a Telnet timeout is not final.
+    // Each read writes from the start and the reply ends at the count read, so a shorter
+    // reply never shows the rest of a longer earlier one; a read that stores nothing leaves
+    // the earlier reply. Once the link is gone for good every later read fails too, so the
+    // loop ends there with the same verdict (a Telnet timeout is not final).
     std::vector<char> retval(kTelnetReadSize + 1, '\0');
     for (int i = 0; i < readCount; ++i) {
         if (serial) r = ComRdTerm(1, retval.data(), kSerialReadSize, '\r');

@@ -33,13 +33,12 @@ const std::vector<std::string> kPrograms = {"opquery_multi", "opquery", "opquery
 class EveryProgram : public ::testing::TestWithParam<std::string> {
 protected:
     RunResult run(const std::vector<std::string>& args) { return RunProgram(GetParam(), args, Device().env()); }
-    std::string port(bool telnet) const { return telnet ? Device().telnetSpec() : "COM7,115200"; }
 };
 
 TEST_P(EveryProgram, DeviceThatTricklesBytesIsReadWhole) {
     for (bool telnet : {false, true}) {
         if (telnet && GetParam() == "serial") continue;
-        RunResult r = run(Args(GetParam(), "LAMP ON", "SLOW", port(telnet), "1"));
+        RunResult r = run(Args(GetParam(), "LAMP ON", "SLOW", Device().linkSpec(telnet), "1"));
         EXPECT_EQ(r.out, "1\n") << telnet << r.err;
     }
 }
@@ -47,9 +46,9 @@ TEST_P(EveryProgram, DeviceThatTricklesBytesIsReadWhole) {
 TEST_P(EveryProgram, FloodOfBytesIsReadInBoundedPieces) {
     for (bool telnet : {false, true}) {
         if (telnet && GetParam() == "serial") continue;
-        RunResult r = run(Args(GetParam(), "LAMP", "FLOOD", port(telnet), "0.5"));
+        RunResult r = run(Args(GetParam(), "LAMP", "FLOOD", Device().linkSpec(telnet), "0.5"));
         EXPECT_EQ(r.out, "0\n") << telnet << r.err;
-        RunResult prefix = run(Args(GetParam(), "XXXX", "FLOOD", port(telnet), "0.5"));
+        RunResult prefix = run(Args(GetParam(), "XXXX", "FLOOD", Device().linkSpec(telnet), "0.5"));
         // A line of 64 or 128 X compared whole with XXXX differs; a prefix check passes.
         EXPECT_EQ(prefix.out, GetParam() == "opquery_multi_responses" ? "0\n" : "1\n") << telnet;
     }

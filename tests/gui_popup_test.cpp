@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "test_support.h"
@@ -16,16 +17,11 @@ namespace {
 
 class GuiPopupTest : public ::testing::Test {
 protected:
+    // Starts Xvfb on a display number it picks itself and waits until it accepts clients.
+    // It must not reset when a program closes its last window: the next program could not
+    // connect meanwhile.
     void SetUp() override {
         if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
-        for (int attempt = 0; attempt < 20 && display_.empty(); ++attempt) startServer(100 + (getpid() * 7 + attempt) % 30000);
-        ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
-    }
-    // Starts Xvfb on display `number`; sets display_ once it accepts clients. It must not
-    // reset when a program closes its last window: the next program could not connect.
-    void startServer(int number) {
-        std::string display = ":";  // built up: GCC 12 warns falsely on ":" + std::string
-        display += std::to_string(number);
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         server_ = fork();
@@ -35,20 +31,17 @@ protected:
             dup2(devNull, 1);
             dup2(devNull, 2);
             std::string fd = std::to_string(fds[1]);
-            execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                  "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                  "-noreset", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
-        char ready[16] = {};
-        ssize_t n = read(fds[0], ready, sizeof ready - 1);
+        char number[16] = {};
+        ssize_t n = read(fds[0], number, sizeof number - 1);
         close(fds[0]);
-        if (n > 0) {
-            display_ = display;
-        } else {
-            waitpid(server_, nullptr, 0);
-            server_ = -1;
-        }
+        ASSERT_GT(n, 0) << "Xvfb did not start";
+        display_ = ":";  // built up: GCC 12 warns falsely on ":" + std::string
+        display_ += std::to_string(std::atoi(number));
     }
     void TearDown() override {
         if (server_ > 0) {

@@ -20,8 +20,6 @@ DevSim& Device() {
     return sim;
 }
 
-std::string Port(bool telnet) { return telnet ? Device().telnetSpec() : "COM7,115200"; }
-
 struct ResponsesCase {
     std::string name;
     std::vector<std::string> args;  // arguments 3 and 4, then 6 to 8
@@ -33,7 +31,7 @@ class ResponsesVerdicts : public ::testing::TestWithParam<std::tuple<ResponsesCa
 
 TEST_P(ResponsesVerdicts, PrintsAndReturnsTheVerdict) {
     const auto& [c, telnet] = GetParam();
-    std::vector<std::string> args = {"Boot", "!message", c.args[0], c.args[1], Port(telnet)};
+    std::vector<std::string> args = {"Boot", "!message", c.args[0], c.args[1], Device().linkSpec(telnet)};
     args.insert(args.end(), c.args.begin() + 2, c.args.end());
     RunResult r = RunProgram("opquery_multi_responses", args, Device().env());
     EXPECT_EQ(r.out, c.out) << r.err;

@@ -51,7 +51,7 @@ class OpqueryMultiVerdicts : public ::testing::TestWithParam<std::tuple<VerdictC
 TEST_P(OpqueryMultiVerdicts, PrintsAndReturnsTheVerdict) {
     const auto& [c, telnet] = GetParam();
     std::vector<std::string> args = {"!question", "!message", c.expected, c.command,
-                                     telnet ? Device().telnetSpec() : "COM7,115200"};
+                                     Device().linkSpec(telnet)};
     args.insert(args.end(), c.args.begin(), c.args.end());
     RunResult r = Multi(args);
     EXPECT_EQ(r.out, c.out) << r.err;

@@ -19,8 +19,6 @@ DevSim& Device() {
     return sim;
 }
 
-std::string Port(bool telnet) { return telnet ? Device().telnetSpec() : "COM7,115200"; }
-
 struct OpqueryCase {
     std::string name;
     std::string expected, command;
@@ -33,7 +31,7 @@ class OpqueryVerdicts : public ::testing::TestWithParam<std::tuple<OpqueryCase, 
 
 TEST_P(OpqueryVerdicts, PrintsAndReturnsTheVerdict) {
     const auto& [c, telnet] = GetParam();
-    std::vector<std::string> args = {"!question", "!message", c.expected, c.command, Port(telnet)};
+    std::vector<std::string> args = {"!question", "!message", c.expected, c.command, Device().linkSpec(telnet)};
     args.insert(args.end(), c.more.begin(), c.more.end());
     RunResult r = RunProgram("opquery", args, Device().env());
     EXPECT_EQ(r.out, c.out) << r.err;

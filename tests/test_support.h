@@ -84,6 +84,8 @@ public:
     const std::string& portDir() const { return dir_; }
     int telnetPort() const { return telnetPort_; }
     std::string telnetSpec() const { return "127.0.0.1," + std::to_string(telnetPort_); }
+    // The port argument of a program: its Telnet port, or its pty as COM7 at 115200 baud.
+    std::string linkSpec(bool telnet) const { return telnet ? telnetSpec() : "COM7,115200"; }
     std::map<std::string, std::string> env() const { return {{"STEPTOOLS_PORT_DIR", dir_}}; }
     std::string log() const;  // what it received and sent, one event a line
     // Waits until the log holds `text`. False on timeout.
