@@ -20,6 +20,11 @@ timespec DeadlineAfter(double seconds) {
     return ts;
 }
 
+timespec Earlier(const timespec& a, const timespec& b) {
+    if (a.tv_sec != b.tv_sec) return a.tv_sec < b.tv_sec ? a : b;
+    return a.tv_nsec <= b.tv_nsec ? a : b;
+}
+
 int WaitFor(int fd, short events, const timespec& deadline) {
     for (;;) {
         timespec now;

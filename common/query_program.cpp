@@ -13,7 +13,7 @@ int UsageError() {
 }
 
 bool IsSerialLink(const std::string& comport) {
-    return !comport.empty() && comport[0] == 'C';
+    return !comport.empty() && (comport[0] == 'C' || comport[0] == '/');
 }
 
 int OpenTelnetLink(const char* program, const std::string& host, int number) {

@@ -12,7 +12,8 @@ inline constexpr const char* kUsageText =
 // Shows the usage popup, prints "-1\n" and returns -1: a usage error is never a pass.
 int UsageError();
 
-// A port specification whose first character is "C" (upper case only) names a serial port.
+// A port specification whose first character is "C" (upper case only) names a serial port;
+// so does a device path ("/dev/ttyUSB0"), which can never be a host name.
 bool IsSerialLink(const std::string& comport);
 
 // Opens the Telnet link to `host`, port `number`. A number outside 1..65535 fails instead

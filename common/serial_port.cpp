@@ -14,12 +14,14 @@
 #include <string>
 
 #include "deadline.h"
+#include "serial_baud.h"
 
 namespace {
 
 struct Port {
     int fd = -1;
     double timeoutSeconds = 10.0;
+    double interByteSeconds = 0;  // 0: a block read waits for its count or the timeout
     std::string pending;        // bytes received but not yet handed to a read
     bool lineFeedEndsLastLine = false;  // the last terminated read ended at a CR
 };
@@ -84,6 +86,12 @@ speed_t speedConstant(long baud) {
     }
 }
 
+// A driver that runs an arbitrary rate a little off still talks to the device: UARTs
+// tolerate about 2 % between the two ends. One that fell back to another rate does not.
+bool rateCloseEnough(long actual, long wanted) {
+    return actual > 0 && std::labs(actual - wanted) * 50 <= wanted;
+}
+
 // Appends newly arrived bytes to the port's pending bytes. Returns the number added,
 // 0 when the deadline passed first, or a ComError when the device failed or vanished.
 int receiveMore(Port& p, const timespec& deadline) {
@@ -133,7 +141,9 @@ int readReply(int port, char* buffer, int maxCount, int terminator) {
         p->pending.erase(0, used);
         used = 0;
         if (stored >= maxCount) return stored;
-        int got = receiveMore(*p, deadline);
+        timespec wait = deadline;
+        if (terminator < 0 && stored > 0 && p->interByteSeconds > 0) wait = Earlier(deadline, DeadlineAfter(p->interByteSeconds));
+        int got = receiveMore(*p, wait);
         if (got == 0) return stored;
         if (got < 0) return got;
     }
@@ -161,8 +171,9 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         return fail(kComBadPortNumber, "port number " + std::to_string(port) + " is out of range");
     if (ports[port].fd >= 0) CloseCom(port);
 
-    speed_t speed = speedConstant(baudRate);
-    if (speed == B0) return fail(kComBadSettings, "unsupported baud rate " + std::to_string(baudRate));
+    if (baudRate < 1 || baudRate > kMaxBaudRate)
+        return fail(kComBadSettings, "unsupported baud rate " + std::to_string(baudRate));
+    speed_t speed = speedConstant(baudRate);  // B0: not in the table, set as an arbitrary rate
     tcflag_t size;
     switch (dataBits) {
         case 5: size = CS5; break;
@@ -196,11 +207,15 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
+    // An arbitrary rate is set after the raw settings; until then the port keeps its old
+    // rate (B0 would hang the line up).
+    speed_t tableSpeed = speed != B0 ? speed : cfgetospeed(&tio) != B0 ? cfgetospeed(&tio) : B9600;
+    cfsetispeed(&tio, tableSpeed);
+    cfsetospeed(&tio, tableSpeed);
     termios check;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &check) != 0 ||
-        cfgetospeed(&check) != speed) {
+    bool taken = tcsetattr(fd, TCSANOW, &tio) == 0 && tcgetattr(fd, &check) == 0 && cfgetospeed(&check) == tableSpeed;
+    if (taken && speed == B0) taken = rateCloseEnough(SetArbitraryBaud(fd, baudRate), baudRate);
+    if (!taken) {
         close(fd);
         return fail(kComBadSettings, path + " refuses " + std::to_string(baudRate) + " baud");
     }
@@ -216,6 +231,14 @@ int SetComTime(int port, double seconds) {
     Port* p = openPort(port, &error);
     if (p == nullptr) return error;
     p->timeoutSeconds = seconds > 0 ? seconds : 0;  // negative and NaN mean "do not wait"
+    return 0;
+}
+
+int SetComInterByteTime(int port, double seconds) {
+    int error = 0;
+    Port* p = openPort(port, &error);
+    if (p == nullptr) return error;
+    p->interByteSeconds = seconds > 0 ? seconds : 0;
     return 0;
 }
 

@@ -16,6 +16,10 @@ enum ComError {
 
 constexpr int kMaxComPorts = 255;
 
+// The fastest rate handed to a driver. Any rate from 1 up to it that the driver accepts
+// works; a larger one is bad input (an overflowed number), refused as kComBadSettings.
+constexpr long kMaxBaudRate = 50000000;
+
 // Opens `deviceName` as logical `port` in raw mode with the given settings; bytes waiting
 // before the open are discarded. parity: 0 none, 1 odd, 2 even. Queue sizes are accepted
 // for compatibility; the driver's own queues are used. Returns 0 or a ComError.
@@ -24,6 +28,10 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
 
 // Sets the timeout of later reads and writes on `port`, in seconds (10 s until set).
 int SetComTime(int port, double seconds);
+
+// Lets a block read (ComRd) end early: once a byte has come and then `seconds` pass with
+// no further byte. The timeout still bounds the whole read. 0 (the default) turns it off.
+int SetComInterByteTime(int port, double seconds);
 
 // Writes exactly `count` bytes. Returns the count written or a ComError.
 int ComWrt(int port, const char* buffer, int count);

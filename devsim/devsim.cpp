@@ -27,7 +27,8 @@ const char* kHelp =
     "  --pty NAME      make a pseudo-terminal reachable as NAME: a path, or a name in\n"
     "                  $STEPTOOLS_PORT_DIR (default /dev)\n"
     "  --telnet PORT   listen for Telnet on 127.0.0.1:PORT (0: any free port)\n"
-    "  --negotiate     offer WILL ECHO, WILL SUPPRESS-GO-AHEAD and DO TERMINAL-TYPE on connect\n"
+    "  --negotiate     offer WILL ECHO, WILL and DO SUPPRESS-GO-AHEAD and DO TERMINAL-TYPE on\n"
+    "                  connect, as telnetd and ser2net do\n"
     "  --eol EOL       line end of say: items: cr (default), lf, crlf or none\n"
     "  --rules FILE    read rules from FILE, one a line (# starts a comment)\n"
     "  --log FILE      append what the device receives and sends to FILE, one event a\n"
@@ -297,7 +298,7 @@ private:
 
 const telnet_telopt_t kServerOptions[] = {
     {TELNET_TELOPT_ECHO, TELNET_WILL, TELNET_DONT},
-    {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DONT},
+    {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},
     {TELNET_TELOPT_TTYPE, TELNET_WONT, TELNET_DO},
     {-1, 0, 0},
 };
@@ -327,6 +328,7 @@ public:
     void negotiate() {
         telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_ECHO);
         telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_SGA);
+        telnet_negotiate(telnet_, TELNET_DO, TELNET_TELOPT_SGA);
         telnet_negotiate(telnet_, TELNET_DO, TELNET_TELOPT_TTYPE);
     }
     // Feeds received socket bytes through the protocol and answers the commands.

@@ -27,13 +27,13 @@ int main(int argc, char** argv) {
     QueryArguments a = ReadQueryArguments(argc, argv);
     bool serial = IsSerialLink(a.port.name);
 
-    int r = 0;
+    int opened = 0;
     int c = 0;
     if (serial) {
-        r = OpenSerialLink("opquery", a.port.name, a.port.number);
+        opened = OpenSerialLink("opquery", a.port.name, a.port.number);
         SetComTime(1, a.timeout);
     } else {
-        c = OpenTelnetLink("opquery", a.port.name, a.port.number);  // a failed open shows at the read
+        c = OpenTelnetLink("opquery", a.port.name, a.port.number);  // a failed open shows at the end
     }
 
     if (a.command[0] == 'H') {
@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
         SendOnLink(serial, c, a.command, "\r", a.timeout);
     }
 
+    int r = opened;
     int t = AskOperator(a.question, a.message, r);
 
     if (a.expected[0] != '!') {
@@ -61,6 +62,10 @@ int main(int argc, char** argv) {
             match = std::strncmp(retval.data(), a.expected, std::strlen(a.expected)) == 0;
         }
         r = match ? t : 0;
+    } else if (!serial && c < 0) {
+        return CommunicationError();  // no read follows to reveal the dead link
+    } else if (opened < 0) {
+        r = opened;  // the open's code, whatever the popups said: never a pass
     }
     return PrintVerdict(r);
 }

@@ -28,9 +28,10 @@ int main(int argc, char** argv) {
     bool serial = IsSerialLink(a.port.name);
 
     int c = 0;
+    int opened = 0;
     if (serial) {
-        // Failures here show up at the reads.
-        OpenSerialLink("opquery_multi", a.port.name, a.port.number);
+        // Failures here show up at the reads, or at the end when no read follows.
+        opened = OpenSerialLink("opquery_multi", a.port.name, a.port.number);
         SetComTime(1, a.timeout);
     } else {
         c = OpenTelnetLink("opquery_multi", a.port.name, a.port.number);
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
         if (r < 0 && (serial || r != kInetTimeout)) break;
     }
 
-    if (r < 0) return CommunicationError();
+    // A port that never opened is no pass, even when no read was asked for.
+    if (r < 0 || (readCount < 1 && opened < 0)) return CommunicationError();
     bool matches = std::strncmp(retval.data(), a.expected, std::strlen(a.expected)) == 0;
     return PrintVerdict(matches ? t : 0);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "deadline.h"
 #include "link_functions.h"
 #include "mac_convert.h"
 #include "serial_port.h"
@@ -25,6 +26,20 @@ constexpr int kMaxResultSize = 511;
     const char* slash = std::strrchr(name, '/');
     std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", slash != nullptr ? slash + 1 : name);
     std::exit(1);
+}
+
+// STEPTOOLS_INTERBYTE_MS: milliseconds of silence after a byte that end a block read early
+// (opt-in; 0 when unset). A value that is not a positive number is ignored, with a warning.
+double interByteSeconds() {
+    const char* text = std::getenv("STEPTOOLS_INTERBYTE_MS");
+    if (text == nullptr || *text == '\0') return 0;
+    char* end = nullptr;
+    double ms = std::strtod(text, &end);
+    if (*end != '\0' || !(ms > 0) || ms > kMaxTimeoutSeconds * 1000) {
+        std::fprintf(stderr, "serial: STEPTOOLS_INTERBYTE_MS=\"%s\" is not a positive number of milliseconds; ignored\n", text);
+        return 0;
+    }
+    return ms / 1000;
 }
 
 // Ends the run: closes the port and returns the exit status.
@@ -51,6 +66,7 @@ int main(int argc, char** argv) {
     if (OpenComConfig(1, port.name.c_str(), port.number, 0, 8, 1, 2048, 2048) < 0)
         std::fprintf(stderr, "serial: %s: %s\n", port.name.c_str(), ComLastErrorText().c_str());
     SetComTime(1, time);
+    SetComInterByteTime(1, interByteSeconds());
 
     if (binary) {
         std::vector<unsigned char> bincom = DecodeHex(argv[2]);

@@ -120,6 +120,68 @@ INSTANTIATE_TEST_SUITE_P(Faults, TelnetProgram,
                          ::testing::Values("opquery_multi", "opquery", "opquery_multi_responses"),
                          [](const auto& info) { return info.param; });
 
+// A link that never opened is no pass, whatever the popups, read counts or "!" arguments.
+struct DeadLinkCase {
+    std::string name, program;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> operatorSteps;  // prompt to wait for, keys to type
+    std::string out;
+    int status;
+};
+
+class DeadLink : public ::testing::TestWithParam<DeadLinkCase> {};
+
+TEST_P(DeadLink, IsNeverAPass) {
+    const DeadLinkCase& c = GetParam();
+    ProgramRun run(c.program, c.args, Device().env(), true);
+    for (const auto& [prompt, keys] : c.operatorSteps) {
+        ASSERT_TRUE(run.waitTerminal(prompt)) << run.terminalText();
+        run.typeTerminal(keys);
+    }
+    RunResult r = run.finish();
+    EXPECT_EQ(r.out, c.out) << r.err;
+    EXPECT_EQ(r.status, c.status);
+}
+
+const std::pair<std::string, std::string> kDismiss = {"Press Enter", "\n"};
+const std::pair<std::string, std::string> kYes = {"Answer y", "y\n"};
+const std::pair<std::string, std::string> kDismissError = {"Communication error", "\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DeadLink,
+    ::testing::Values(
+        DeadLinkCase{"OpqueryTelnetRefusedNoRead", "opquery", {"!", "!", "!", "RELAY ON", "127.0.0.1,1", "0.3"},
+                     {kDismissError}, "-1\n", 255},
+        DeadLinkCase{"OpqueryTelnetPortOutOfRangeNoRead", "opquery", {"!", "!", "!", "RELAY ON", "127.0.0.1,70000"},
+                     {kDismissError}, "-1\n", 255},
+        DeadLinkCase{"OpqueryTelnetRefusedAfterYes", "opquery", {"Relay on?", "msg", "!", "RELAY ON", "127.0.0.1,1"},
+                     {kDismiss, kYes, kDismissError}, "-1\n", 255},
+        DeadLinkCase{"OpquerySerialMissingNoPopups", "opquery", {"!", "!", "!", "RELAY ON", "COM9"}, {}, "-4\n", 252},
+        DeadLinkCase{"OpquerySerialMissingAfterMessage", "opquery", {"!", "msg", "!", "RELAY ON", "COM9", "0.3"},
+                     {kDismiss}, "-4\n", 252},
+        DeadLinkCase{"OpquerySerialMissingAfterYes", "opquery", {"Relay on?", "!", "!", "RELAY ON", "COM9"},
+                     {kYes}, "-4\n", 252},
+        DeadLinkCase{"MultiSerialMissingNoRead", "opquery_multi", {"!", "!", "", "RELAY ON", "COM9", "0.3", "0"},
+                     {kDismissError}, "-1\n", 255},
+        DeadLinkCase{"MultiSerialMissingNoReadAfterYes", "opquery_multi",
+                     {"Relay on?", "msg", "", "RELAY ON", "COM9", "0.3", "0"}, {kDismiss, kYes, kDismissError},
+                     "-1\n", 255},
+        DeadLinkCase{"MultiSerialMissingWithRead", "opquery_multi", {"!", "!", "", "RELAY ON", "COM9", "0.3"},
+                     {kDismissError}, "-1\n", 255},
+        DeadLinkCase{"MultiTelnetRefused", "opquery_multi", {"!", "!", "", "RELAY ON", "127.0.0.1,1", "0.3", "0"},
+                     {{"ETH Communication error", "\n"}}, "-1\n", 0},
+        DeadLinkCase{"ResponsesSerialMissingNoRead", "opquery_multi_responses",
+                     {"Relay", "!", "", "RELAY ON", "COM9", "0.3", "0"}, {}, "-1\n", 252},
+        DeadLinkCase{"SerialMissing", "serial", {"COM9", "RELAY ON", "!", "x", "0.3"}, {}, "-1\n", 0}),
+    [](const auto& info) { return info.param.name; });
+
+// A name beginning with "/" can never be a host: it is a serial device path.
+TEST_P(TelnetProgram, DevicePathIsASerialPort) {
+    RunResult r = run(Args(GetParam(), "ECHO", "PING", Device().portDir() + "/COM7,115200"));
+    EXPECT_EQ(r.out, "1\n") << r.err;
+    EXPECT_EQ(r.status, 1);
+}
+
 TEST(Faults, FormatDirectivesInTheTestNameAreShownAsTheyAre) {
     ProgramRun run("opquery_multi_responses", {"%s%n%x", "!m", "NOT ECHO_", "PING", "COM7,115200", "1", "1", "1"},
                    Device().env(), true);

@@ -114,6 +114,7 @@ TEST(OpqueryMulti, TelnetAnswersTheServersNegotiation) {
     EXPECT_EQ(r.out, "1\n");
     EXPECT_TRUE(Device().waitLog("telnet option DO 1\n")) << Device().log();  // accepts ECHO
     EXPECT_TRUE(Device().waitLog("telnet option DO 3\n"));                   // accepts SUPPRESS-GO-AHEAD
+    EXPECT_TRUE(Device().waitLog("telnet option WILL 3\n"));                 // both ways
     EXPECT_TRUE(Device().waitLog("\\xFF\\xFC\\x18"));                        // IAC WONT TERMINAL-TYPE
 }
 

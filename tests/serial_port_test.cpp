@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "serial_baud.h"
 #include "serial_port.h"
 #include "test_support.h"
 
@@ -73,6 +74,28 @@ TEST_F(SerialPortTest, BlockReadKeepsZeroAndFFBytes) {
     EXPECT_EQ(std::string(buf, 4), bytes);
 }
 
+TEST_F(SerialPortTest, InterByteTimeEndsABlockReadOnlyAfterABytePause) {
+    ASSERT_EQ(SetComInterByteTime(1, 0.05), 0);
+    device.send("AB");
+    std::thread later([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        device.send("CD");
+    });
+    char buf[256];
+    EXPECT_EQ(ComRd(1, buf, 256), 2);
+    later.join();
+    EXPECT_EQ(ComRd(1, buf, 256), 2);  // the rest stays for the next read
+    EXPECT_EQ(std::string(buf, 2), "CD");
+    // Terminated reads are not shortened.
+    device.send("EF");
+    std::thread rest([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        device.send("GH\r");
+    });
+    EXPECT_EQ(readTerm(), "EFGH");
+    rest.join();
+}
+
 TEST_F(SerialPortTest, WriteSendsExactlyTheBytes) {
     std::string bytes("\x00\x0D\x0A\xFF", 4);
     EXPECT_EQ(ComWrt(1, bytes.data(), 4), 4);
@@ -119,15 +142,23 @@ TEST_F(SerialPortTest, PortIsExclusive) {
     CloseCom(2);
 }
 
-TEST_F(SerialPortTest, SettingsThatTheDriverCannotTakeFailTheOpen) {
+TEST_F(SerialPortTest, EveryRateTheDriverTakesIsSetExactly) {
     CloseCom(1);
-    EXPECT_EQ(OpenComConfig(1, "COM7", 12345, 0, 8, 1, 512, 512), kComBadSettings);
-    EXPECT_EQ(OpenComConfig(1, "COM7", 0, 0, 8, 1, 512, 512), kComBadSettings);
-    EXPECT_EQ(OpenComConfig(1, "COM7", 9600, 0, 9, 1, 512, 512), kComBadSettings);
-    for (long baud : {300L, 921600L, 4000000L}) {
-        EXPECT_EQ(OpenComConfig(1, "COM7", baud, 0, 8, 1, 512, 512), 0) << baud;
+    // Classic table rates, Windows' own standard rates, MIDI, DMX and odd console rates.
+    for (long baud : {300L, 921600L, 4000000L, 14400L, 56000L, 128000L, 256000L, 31250L, 250000L, 12345L}) {
+        ASSERT_EQ(OpenComConfig(1, "COM7", baud, 0, 8, 1, 512, 512), 0) << baud << ComLastErrorText();
+        EXPECT_EQ(TerminalBaud(device.slaveFd()), baud);
         CloseCom(1);
     }
+}
+
+TEST_F(SerialPortTest, SettingsThatCannotBeTakenFailTheOpen) {
+    CloseCom(1);
+    for (long baud : {0L, -9600L, kMaxBaudRate + 1, 2147483647L}) {
+        EXPECT_EQ(OpenComConfig(1, "COM7", baud, 0, 8, 1, 512, 512), kComBadSettings) << baud;
+        EXPECT_NE(ComLastErrorText().find("baud rate"), std::string::npos);
+    }
+    EXPECT_EQ(OpenComConfig(1, "COM7", 9600, 0, 9, 1, 512, 512), kComBadSettings);
 }
 
 TEST_F(SerialPortTest, MissingOrNonSerialDevicesAndBadPortNumbers) {

@@ -1,6 +1,7 @@
 // serial end to end, against the device simulator on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include "serial_baud.h"
 #include "test_support.h"
 
 namespace {
@@ -21,7 +22,8 @@ DevSim& Device() {
                        "hex:0104=>hex:0305",
                        "hex:0105=>hex:03040506",
                        "hex:0106=>hex:0000FF00",
-                       "hex:0107=>hex:00010203040506070809"});
+                       "hex:0107=>hex:00010203040506070809",
+                       "PAUSE=>raw:DEV;wait:300;say: 7"});
     return sim;
 }
 
@@ -119,6 +121,47 @@ TEST(Serial, LongCommandsAndHexTextsAreSentWhole) {
     for (int i = 0; i < 500 && received().find(bytes) == std::string::npos; ++i) usleep(10000);
     EXPECT_NE(received().find(command + "\\r"), std::string::npos);
     EXPECT_NE(received().find(bytes), std::string::npos);
+}
+
+TEST(Serial, OddBaudRatesAreSetAndWork) {
+    PtyDevice device("COM8");
+    for (long rate : {14400L, 31250L, 56000L, 250000L}) {
+        const std::string text = std::to_string(rate);
+        EXPECT_EQ(Serial({"COM7," + text, "ID?", "!", "x", "2"}).out, "1\n") << rate;
+        RunProgram("serial", {"COM8," + text, "ID?", "!", "x", "0.05"}, device.env());
+        EXPECT_EQ(TerminalBaud(device.slaveFd()), rate);
+    }
+    for (const std::string refused : {"COM7,0", "COM7,-300", "COM7,99999999999"}) {
+        RunResult r = Serial({refused, "ID?", "Dev", "x", "0.3"});
+        EXPECT_EQ(r.out, "-1\n") << refused;
+        EXPECT_NE(r.err.find("baud rate"), std::string::npos) << r.err;
+    }
+}
+
+RunResult SerialWithInterByte(const std::string& ms, const std::vector<std::string>& args) {
+    auto env = Device().env();
+    env["STEPTOOLS_INTERBYTE_MS"] = ms;
+    return RunProgram("serial", args, env);
+}
+
+TEST(Serial, InterByteEndClosesABlockReadAfterTheReply) {
+    RunResult r = SerialWithInterByte("5", {"COM7", "ID?", "Dev", "x", "20"});
+    EXPECT_EQ(r.out, "1\n") << r.err;
+    EXPECT_LT(r.seconds, 10) << "the read waited for its timeout";
+    // The timeout still bounds a read that gets nothing.
+    EXPECT_EQ(SerialWithInterByte("5", {"COM7", "SILENT?", "Dev", "x", "0.3"}).out, "-1\n");
+    // What it risks: a pause inside the reply longer than N leaves the tail on the line.
+    EXPECT_EQ(Serial({"COM7", "PAUSE", "DEV 7", "x", "1"}).out, "1\n");
+    EXPECT_EQ(SerialWithInterByte("50", {"COM7", "PAUSE", "DEV 7", "x", "1"}).out, "0\n");
+    usleep(500000);  // the tail comes after the run: let it pass before the next step
+}
+
+TEST(Serial, InterByteValueThatIsNoNumberIsIgnoredWithAWarning) {
+    for (const std::string bad : {"abc", "-5", "0", "5ms"}) {
+        RunResult r = SerialWithInterByte(bad, {"COM7", "PAUSE", "DEV 7", "x", "1"});
+        EXPECT_EQ(r.out, "1\n") << bad;
+        EXPECT_NE(r.err.find("STEPTOOLS_INTERBYTE_MS"), std::string::npos) << bad;
+    }
 }
 
 TEST(Serial, UsageLineNamesTheProgramWithoutItsDirectory) {

@@ -74,10 +74,15 @@ TEST(TelnetClient, StartsNoNegotiationAndAnswersTheServers) {
     int c = peer.connectClient();
     ASSERT_GE(c, 0);
     EXPECT_EQ(peer.receive(0.1), "");
-    // WILL ECHO, DO TERMINAL-TYPE, WILL SUPPRESS-GO-AHEAD, then data.
-    peer.send("\xFF\xFB\x01\xFF\xFD\x18\xFF\xFB\x03OK\r\n");
+    // WILL ECHO, DO TERMINAL-TYPE, WILL SUPPRESS-GO-AHEAD, DO SUPPRESS-GO-AHEAD, then data.
+    peer.send("\xFF\xFB\x01\xFF\xFD\x18\xFF\xFB\x03\xFF\xFD\x03OK\r\n");
     EXPECT_EQ(readUntil(c, "\n"), "OK\r\n");  // commands stripped from the data
-    EXPECT_EQ(peer.receive(0.1), "\xFF\xFD\x01\xFF\xFC\x18\xFF\xFD\x03");
+    // DO ECHO, WONT TERMINAL-TYPE, DO and WILL SUPPRESS-GO-AHEAD.
+    EXPECT_EQ(peer.receive(0.1), "\xFF\xFD\x01\xFF\xFC\x18\xFF\xFD\x03\xFF\xFB\x03");
+    // Asked again, it does not answer again: negotiation never loops.
+    peer.send("\xFF\xFB\x03\xFF\xFD\x03" "AGAIN\n");
+    EXPECT_EQ(readUntil(c, "\n"), "AGAIN\n");
+    EXPECT_EQ(peer.receive(0.1), "");
     InetTelnetClose(c);
 }
 

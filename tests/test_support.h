@@ -66,6 +66,7 @@ public:
     // Reads until `text` came, returns everything read.
     std::string receiveUntil(const std::string& text, double timeoutSeconds = 5);
     void vanish();  // closes the device side: the port goes away
+    int slaveFd() const { return slave_; }  // the port's own side, for checking its settings
 
 private:
     std::string dir_;
