@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import socket
 import tty
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -42,13 +43,15 @@ def peak_rss(argv, env, stdin_path=None):
     return int(r.stderr.strip().splitlines()[-1]) / 1024
 
 
-def measure(name, argv, env, expect, runs=RUNS, stdin_path=None):
+def measure(name, argv, env, expect, runs=RUNS, stdin_path=None, pause=0.0):
     times = []
+    time.sleep(pause * 10)  # the previous row's last step has let go of the device
     for _ in range(runs):
         seconds, status = run_once(argv, env, stdin_path)
         if status != expect:
             sys.exit(f"{name}: exit status {status}, expected {expect}: {argv}")
         times.append(seconds)
+        time.sleep(pause)
     rss = max(peak_rss(argv, env, stdin_path) for _ in range(5))
     return statistics.median(times) * 1e3, rss
 
@@ -76,6 +79,34 @@ def terminator_to_exit(env, port_dir, runs=RUNS):
     os.close(master)
     os.close(slave)
     return statistics.median(latencies) * 1e3, max(latencies) * 1e3
+
+
+def start_ser2net(device, work_dir):
+    """ser2net in front of the simulator's pty, as a terminal server: one raw TCP port and
+    one Telnet port with RFC 2217, which negotiates as telnetd does. Returns the process
+    and the two port specifications."""
+    raw, rfc2217 = free_port(), free_port()
+    config = os.path.join(work_dir, "ser2net.yaml")
+    with open(config, "w") as f:
+        for name, accepter in (("raw", f"tcp,127.0.0.1,{raw}"), ("rfc2217", f"telnet(rfc2217),tcp,127.0.0.1,{rfc2217}")):
+            f.write(f"connection: &{name}\n  accepter: {accepter}\n"
+                    f"  connector: serialdev,{device},115200n81,local\n")
+    proc = subprocess.Popen(["/usr/sbin/ser2net", "-n", "-c", config, "-P", os.path.join(work_dir, "ser2net.pid")],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", rfc2217), timeout=0.1).close()
+            break
+        except OSError:
+            time.sleep(0.05)
+    time.sleep(0.1)
+    return proc, f"127.0.0.1,{raw}", f"127.0.0.1,{rfc2217}"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def main():
@@ -106,6 +137,22 @@ def main():
             ("opquery_multi over Telnet (loopback)", measure("telnet", [
                 b("opquery_multi"), "!q", "!m", "DEV", "ID?", telnet], env, 1)),
         ]
+        interbyte_env = dict(env, STEPTOOLS_INTERBYTE_MS="5")
+        rows.insert(6, ("serial, comparison, STEPTOOLS_INTERBYTE_MS=5", measure("serial interbyte", [
+            b("serial"), "COM7,115200", "ID?", "DEV", "x", "0.05"], interbyte_env, 0)))
+        # ser2net closes the device after each connection and refuses a new one until then:
+        # both rows leave it the same short pause between steps.
+        s2n, raw_tcp, rfc2217 = start_ser2net(port, port_dir)
+        try:
+            via = [b("opquery_multi"), "!q", "!m", "DEV", "ID?"]
+            ser2net_rows = [
+                ("opquery_multi via ser2net, raw TCP", measure("ser2net raw", via + [raw_tcp], env, 1, pause=0.02)),
+                ("opquery_multi via ser2net, Telnet RFC 2217", measure("ser2net rfc2217", via + [rfc2217], env, 1,
+                                                                       pause=0.02)),
+            ]
+        finally:
+            s2n.terminate()
+            s2n.wait()
         latency = terminator_to_exit(env, port_dir)
     finally:
         sim.terminate()
@@ -115,6 +162,9 @@ def main():
     print(f"{'step':50} {'median ms':>10} {'x floor':>8} {'peak RSS MiB':>13}")
     for name, (ms, rss) in rows:
         print(f"{name:50} {ms:10.3f} {ms / floor[0]:8.2f} {rss:13.2f}")
+    (raw_ms, _), (telnet_ms, _) = ser2net_rows[0][1], ser2net_rows[1][1]
+    for name, (ms, rss) in ser2net_rows:
+        print(f"{name:50} {ms:10.3f} {ms / raw_ms:8.2f} {rss:13.2f}   (x raw TCP)")
     print(f"opquery_multi, reply terminator to exit: median {latency[0]:.3f} ms, worst {latency[1]:.3f} ms")
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     print(f"machine: {cpu}, {os.cpu_count()} cores, Linux {os.uname().release}")
