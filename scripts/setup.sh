@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when they are missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libtelnet-dev libfltk1.3-dev googletest libgtest-dev "$@")
+packages=(cmake ninja-build g++ pkg-config libtelnet-dev libgtk-3-dev
+  fonts-noto-core fonts-noto-cjk googletest libgtest-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

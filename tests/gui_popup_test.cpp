@@ -1,5 +1,5 @@
-// The gui popups as an operator sees them: real windows on an X server (Xvfb), answered
-// with the keyboard through xdotool.
+// The gui popups as an operator meets them: real windows on an X server (Xvfb) under a real
+// window manager (openbox), answered with the keyboard and the mouse through xdotool.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "test_support.h"
 
@@ -15,26 +16,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 1024;
+constexpr useconds_t kPastGuard = 800000;  // well past the popups' input guard
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 class GuiPopupTest : public ::testing::Test {
 protected:
-    // Starts Xvfb on a display number it picks itself and waits until it accepts clients.
-    // It must not reset when a program closes its last window: the next program could not
-    // connect meanwhile.
+    // Starts Xvfb on a display number it picks itself, then openbox on it. Xvfb must not
+    // reset when a program closes its last window: the next program could not connect.
     void SetUp() override {
-        if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
+        for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/openbox", "/usr/bin/xprop", "/usr/bin/wmctrl"})
+            if (!fs::exists(tool)) GTEST_SKIP() << "needs " << tool;
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        server_ = fork();
-        if (server_ == 0) {
-            setsid();
-            int devNull = open("/dev/null", O_RDWR);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-            std::string fd = std::to_string(fds[1]);
-            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                  "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        std::string size = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+        server_ = start({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", size, "-dpi", "96",
+                         "-nolisten", "tcp", "-noreset"});
         close(fds[1]);
         char number[16] = {};
         ssize_t n = read(fds[0], number, sizeof number - 1);
@@ -42,66 +43,133 @@ protected:
         ASSERT_GT(n, 0) << "Xvfb did not start";
         display_ = ":";  // built up: GCC 12 warns falsely on ":" + std::string
         display_ += std::to_string(std::atoi(number));
+        setenv("DISPLAY", display_.c_str(), 1);
+        windowManager_ = start({"/usr/bin/openbox"});
+        for (int i = 0; i < 100 && tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") == std::string::npos; ++i)
+            usleep(50000);
     }
     void TearDown() override {
-        if (server_ > 0) {
-            kill(server_, SIGTERM);
-            waitpid(server_, nullptr, 0);
+        for (pid_t pid : {windowManager_, server_}) {
+            if (pid <= 0) continue;
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
         }
     }
 
-    std::map<std::string, std::string> guiEnv(const std::string& mode = "gui") const {
-        return {{"DISPLAY", display_}, {"STEPTOOLS_POPUP", mode}};
+    pid_t start(const std::vector<std::string>& argv) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setsid();
+            int devNull = open("/dev/null", O_RDWR);
+            dup2(devNull, 1);
+            dup2(devNull, 2);
+            std::vector<char*> args;
+            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        return pid;
     }
-    RunResult xdotool(const std::vector<std::string>& args) const {
-        return RunProgram("/usr/bin/xdotool", args, {{"DISPLAY", display_}});
+
+    // The environment of a step: popups in windows, a port that opens.
+    std::map<std::string, std::string> guiEnv(const std::string& mode = "gui") const {
+        auto env = device_.env();
+        env["DISPLAY"] = display_;
+        env["STEPTOOLS_POPUP"] = mode;
+        return env;
+    }
+    RunResult tool(const std::string& name, const std::vector<std::string>& args) const {
+        return RunProgram("/usr/bin/" + name, args, {{"DISPLAY", display_}});
     }
     // The id of the window titled exactly `title`, waiting up to 10 s for it.
     std::string waitWindow(const std::string& title) const {
         for (int i = 0; i < 200; ++i) {
-            RunResult r = xdotool({"search", "--name", "^" + title + "$"});
+            RunResult r = tool("xdotool", {"search", "--name", "^" + title + "$"});
             if (r.status == 0 && !r.out.empty()) return r.out.substr(0, r.out.find('\n'));
             usleep(50000);
         }
         return "";
     }
+    // Waits for the window and then for its input guard to pass, as an operator who reads it.
+    std::string waitAnswerable(const std::string& title) const {
+        std::string window = waitWindow(title);
+        usleep(kPastGuard);
+        return window;
+    }
     bool windowOpen(const std::string& title) const {
-        RunResult r = xdotool({"search", "--name", "^" + title + "$"});
+        RunResult r = tool("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
         return r.status == 0 && !r.out.empty();
     }
-    void key(const std::string& name) const { xdotool({"key", name}); }
+    void key(const std::string& name) const { tool("xdotool", {"key", name}); }
+    std::string property(const std::string& window, const std::string& name) const {
+        return tool("xprop", {"-id", window, name}).out;
+    }
+    // Outer geometry, window-manager frame included.
+    Geometry geometry(const std::string& window) const {
+        std::istringstream out(tool("xwininfo", {"-id", window, "-frame"}).out);
+        Geometry g;
+        for (std::string line; std::getline(out, line);) {
+            auto value = [&](const char* label, int& into) {
+                if (line.find(label) != std::string::npos) into = std::atoi(line.substr(line.find(':') + 1).c_str());
+            };
+            value("Absolute upper-left X", g.x);
+            value("Absolute upper-left Y", g.y);
+            value("Width", g.width);
+            value("Height", g.height);
+        }
+        return g;
+    }
+    // Windows from bottom to top, as the window manager stacks them.
+    std::string topWindow() const {
+        std::string list = tool("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}).out;
+        return list.substr(list.rfind("0x"), list.find_last_not_of("\n") - list.rfind("0x") + 1);
+    }
+    void click(int x, int y, int repeat = 1) const {
+        tool("xdotool", {"mousemove", std::to_string(x), std::to_string(y), "click", "--repeat", std::to_string(repeat),
+                         "--delay", "120", "1"});
+    }
     void screenshot(const std::string& window, const std::string& file) const {
         if (!fs::exists("/usr/bin/import")) return;
         fs::create_directories(STEPTOOLS_SCREENSHOT_DIR);
-        RunProgram("/usr/bin/import", {"-window", window, std::string(STEPTOOLS_SCREENSHOT_DIR) + "/" + file},
-                   {{"DISPLAY", display_}});
+        tool("import", {"-window", window, "-frame", std::string(STEPTOOLS_SCREENSHOT_DIR) + "/" + file});
     }
 
+    PtyDevice device_{"COM8"};
     pid_t server_ = -1;
+    pid_t windowManager_ = -1;
     std::string display_;
 };
 
+std::string Hex(const std::string& decimalId) {
+    std::ostringstream out;
+    out << "0x" << std::hex << std::stoul(decimalId);
+    return out.str();
+}
+
 // No reads and no expected text: the verdict is the operator's answer alone.
-const std::vector<std::string> kQuestionOnly = {"Is the lamp lit? Look at the front panel.", "!m", "", "!", "COM99", "0.1", "0"};
+std::vector<std::string> QuestionOnly(const std::string& question = "Is the lamp lit? Look at the front panel.") {
+    return {question, "!m", "", "!", "COM8", "0.1", "0"};
+}
 const std::vector<std::string> kMessageOnly = {"!q", "Look at the lamp on the front panel, then close this message.", "",
-                                               "!", "COM99", "0.1", "0"};
+                                               "!", "COM8", "0.1", "0"};
 
 TEST_F(GuiPopupTest, QuestionIsAnsweredWithTheKeyboard) {
     struct Case {
         std::string key, out;
     };
     for (const Case& c : {Case{"y", "1\n"}, Case{"n", "0\n"}, Case{"Escape", "0\n"}}) {
-        ProgramRun run("opquery_multi", kQuestionOnly, guiEnv());
-        ASSERT_NE(waitWindow("Question"), "") << c.key;
+        ProgramRun run("opquery_multi", QuestionOnly(), guiEnv());
+        ASSERT_NE(waitAnswerable("Question"), "") << c.key;
         key(c.key);
         RunResult r = run.finish();
         EXPECT_EQ(r.out, c.out) << c.key << r.err;
     }
 }
 
-TEST_F(GuiPopupTest, EnterNeverAnswersAQuestion) {
-    ProgramRun run("opquery_multi", kQuestionOnly, guiEnv());
-    std::string window = waitWindow("Question");
+TEST_F(GuiPopupTest, EnterAndSpaceNeverAnswerAQuestion) {
+    ProgramRun run("opquery_multi", QuestionOnly(), guiEnv());
+    std::string window = waitAnswerable("Question");
     ASSERT_NE(window, "") << run.finish().err;
     screenshot(window, "question.png");
     key("Return");
@@ -115,7 +183,7 @@ TEST_F(GuiPopupTest, EnterNeverAnswersAQuestion) {
 TEST_F(GuiPopupTest, MessageIsDismissedByEnterOrEscape) {
     for (const std::string k : {"Return", "Escape"}) {
         ProgramRun run("opquery_multi", kMessageOnly, guiEnv());
-        std::string window = waitWindow("Message");
+        std::string window = waitAnswerable("Message");
         ASSERT_NE(window, "");
         if (k == "Return") screenshot(window, "message.png");
         key(k);
@@ -123,12 +191,24 @@ TEST_F(GuiPopupTest, MessageIsDismissedByEnterOrEscape) {
     }
 }
 
+TEST_F(GuiPopupTest, ButtonsAnswerAndClosingIsNo) {
+    ProgramRun yes("opquery_multi", QuestionOnly(), guiEnv());
+    std::string window = waitAnswerable("Question");
+    Geometry g = geometry(window);
+    click(g.x + g.width - 200, g.y + g.height - 65);  // Yes: left of No, at the right
+    EXPECT_EQ(yes.finish().out, "1\n");
+    ProgramRun closed("opquery_multi", QuestionOnly(), guiEnv());
+    window = waitAnswerable("Question");
+    tool("wmctrl", {"-i", "-c", Hex(window)});
+    EXPECT_EQ(closed.finish().out, "0\n");
+}
+
 TEST_F(GuiPopupTest, MessageThenQuestionInOrder) {
-    ProgramRun run("opquery_multi", {"Lamp lit?", "Look at the lamp", "", "!", "COM99", "0.1", "0"}, guiEnv("auto"));
-    ASSERT_NE(waitWindow("Message"), "");
+    ProgramRun run("opquery_multi", {"Lamp lit?", "Look at the lamp", "", "!", "COM8", "0.1", "0"}, guiEnv("auto"));
+    ASSERT_NE(waitAnswerable("Message"), "");
     EXPECT_FALSE(windowOpen("Question"));
     key("Return");
-    ASSERT_NE(waitWindow("Question"), "");
+    ASSERT_NE(waitAnswerable("Question"), "");
     key("y");
     EXPECT_EQ(run.finish().out, "1\n");
 }
@@ -137,20 +217,177 @@ TEST_F(GuiPopupTest, FailurePopupCarriesItsTitleExactly) {
     DevSim device({"--pty", "COM8", "PING=>say:Y"});
     auto env = guiEnv();
     env.merge(device.env());
+    env["STEPTOOLS_PORT_DIR"] = device.portDir();
     ProgramRun run("opquery_multi_responses", {"Boot", "!m", "X_", "PING", "COM8,9600", "2", "1", "1"}, env);
-    ASSERT_NE(waitWindow("The following Test failed   "), "") << run.finish().err;
+    std::string window = waitAnswerable("The following Test failed   ");
+    ASSERT_NE(window, "") << run.finish().err;
+    screenshot(window, "failure.png");
     key("Return");
     EXPECT_EQ(run.finish().out, "0\n");
 }
 
+TEST_F(GuiPopupTest, WindowIsKeptAboveModalUrgentAndNamedForRules) {
+    ProgramRun run("opquery_multi", QuestionOnly(), guiEnv());
+    std::string window = waitWindow("Question");
+    ASSERT_NE(window, "");
+    EXPECT_NE(property(window, "WM_CLASS").find("\"steptools\", \"steptools\""), std::string::npos);
+    std::string state = property(window, "_NET_WM_STATE");
+    EXPECT_NE(state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << state;
+    EXPECT_NE(state.find("_NET_WM_STATE_MODAL"), std::string::npos) << state;
+    EXPECT_NE(property(window, "_NET_WM_WINDOW_TYPE").find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos);
+    // Motif hints: functions move and close only (no minimize, no maximize).
+    EXPECT_NE(property(window, "_MOTIF_WM_HINTS").find("0x3, 0x24"), std::string::npos);
+    usleep(kPastGuard);
+    key("n");
+    EXPECT_EQ(run.finish().out, "0\n");
+}
+
+TEST_F(GuiPopupTest, StaysOnTopOfOtherWindowsEvenWhenClickedAwayOrMinimized) {
+    // Another application that keeps itself on top too, over the centre of the screen.
+    pid_t other = start({"/usr/bin/xmessage", "-geometry", "900x700+190+160", "another application"});
+    std::string otherWindow = waitWindow("xmessage");
+    ASSERT_NE(otherWindow, "");
+    tool("wmctrl", {"-i", "-r", Hex(otherWindow), "-b", "add,above"});
+
+    ProgramRun run("opquery_multi", QuestionOnly(), guiEnv());
+    std::string window = waitAnswerable("Question");
+    ASSERT_NE(window, "");
+    EXPECT_EQ(topWindow(), Hex(window)) << "hidden by an always-on-top window from the start";
+
+    click(250, 200);  // on the other window
+    usleep(500000);
+    EXPECT_EQ(topWindow(), Hex(window)) << "buried by a click on another window";
+    // Without the focus it asks for attention.
+    tool("xdotool", {"windowfocus", otherWindow});
+    usleep(300000);
+    EXPECT_NE(property(window, "WM_HINTS").find("urgency hint bit is set"), std::string::npos) << property(window, "WM_HINTS");
+
+    tool("xdotool", {"windowminimize", window});
+    usleep(500000);
+    EXPECT_TRUE(windowOpen("Question")) << "minimized out of sight";
+
+    tool("xdotool", {"windowactivate", window});
+    usleep(kPastGuard);
+    key("y");
+    EXPECT_EQ(run.finish().out, "1\n");
+    kill(other, SIGTERM);
+    waitpid(other, nullptr, 0);
+}
+
+TEST_F(GuiPopupTest, TypingThatBeganBeforeThePopupDoesNotAnswerIt) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string title, typed, answer, out;
+    };
+    // A sentence with y in it typed into a terminal, a barcode scan ending in Enter.
+    for (const Case& c : {Case{QuestionOnly(), "Question", "echo today yes yes yes yes yes yes", "n", "0\n"},
+                          Case{kMessageOnly, "Message", "4006381333931\n4006381333931\n4006381333931\n", "Return", "1\n"}}) {
+        ProgramRun run("opquery_multi", c.args, guiEnv());
+        tool("xdotool", {"type", "--delay", "60", c.typed});  // from before the popup shows until after
+        ASSERT_NE(waitWindow(c.title), "");
+        usleep(500000);
+        EXPECT_TRUE(windowOpen(c.title)) << "type-ahead answered the " << c.title;
+        usleep(kPastGuard);
+        key(c.answer);
+        EXPECT_EQ(run.finish().out, c.out) << c.title;
+    }
+}
+
+TEST_F(GuiPopupTest, KeyHeldSinceBeforeThePopupDoesNotAnswerIt) {
+    ProgramRun run("opquery_multi", QuestionOnly(), guiEnv());
+    tool("xdotool", {"keydown", "y"});
+    ASSERT_NE(waitWindow("Question"), "");
+    usleep(1200000);  // past the guard and the keyboard's auto-repeat delay
+    tool("xdotool", {"keyup", "y"});
+    usleep(300000);
+    EXPECT_TRUE(windowOpen("Question")) << "a held y answered the question";
+    key("y");  // pressed again: a deliberate answer
+    EXPECT_EQ(run.finish().out, "1\n");
+}
+
+TEST_F(GuiPopupTest, DoubleClickOnThePreviousPopupDoesNotAnswerTheNext) {
+    // A message and then a question, in the same step: a double-click on OK closes the
+    // message and must not answer the question that appears where OK was.
+    ProgramRun run("opquery_multi", {"Lamp lit?", "Look at the lamp", "", "!", "COM8", "0.1", "0"}, guiEnv());
+    std::string window = waitAnswerable("Message");
+    ASSERT_NE(window, "");
+    Geometry g = geometry(window);
+    click(g.x + g.width - 80, g.y + g.height - 40, 2);  // OK, at the bottom right, where No will be
+    ASSERT_NE(waitWindow("Question"), "");
+    usleep(kPastGuard);
+    EXPECT_TRUE(windowOpen("Question")) << "the second click answered the question";
+    key("y");
+    EXPECT_EQ(run.finish().out, "1\n");
+}
+
+TEST_F(GuiPopupTest, LongQuestionKeepsItsButtonsOnScreen) {
+    std::string longText;
+    while (longText.size() < 3000) longText += "Check every connector on the harness, one after the other. ";
+    longText += "https://station.example/very/long/unbreakable/path/" + std::string(200, 'x');
+    ProgramRun run("opquery_multi", QuestionOnly(longText), guiEnv());
+    std::string window = waitAnswerable("Question");
+    ASSERT_NE(window, "");
+    Geometry g = geometry(window);
+    EXPECT_GE(g.y, 0);
+    EXPECT_LE(g.y + g.height, kScreenHeight) << "taller than the screen";
+    EXPECT_LE(g.x + g.width, kScreenWidth) << "wider than the screen: a token was not wrapped";
+    screenshot(window, "long-question.png");
+    click(g.x + g.width - 70, g.y + g.height - 65);  // No, at the bottom right
+    EXPECT_EQ(run.finish().out, "0\n");
+}
+
+TEST_F(GuiPopupTest, MixedScriptsAndDisplayScaling) {
+    const std::string text =
+        "Prüfen Sie die Lampe. Sprawdź, czy lampka świeci. 请检查指示灯是否亮起。ランプが点灯しているか確認してください。"
+        "Проверьте, горит ли лампа.";
+    ProgramRun run("opquery_multi", QuestionOnly(text), guiEnv());
+    std::string window = waitAnswerable("Question");
+    ASSERT_NE(window, "");
+    screenshot(window, "mixed-scripts.png");
+    int normalWidth = geometry(window).width;
+    key("y");
+    EXPECT_EQ(run.finish().out, "1\n");
+
+    auto scaled = guiEnv();
+    scaled["GDK_SCALE"] = "2";
+    ProgramRun big("opquery_multi", QuestionOnly(text), scaled);
+    window = waitAnswerable("Question");
+    EXPECT_GT(geometry(window).width, normalWidth * 3 / 2) << "GDK_SCALE=2 did not scale the popup";
+    key("y");
+    EXPECT_EQ(big.finish().out, "1\n");
+
+    // Xft.dpi, as a desktop at 192 dpi sets it.
+    RunProgram("/bin/sh", {"-c", "echo 'Xft.dpi: 192' | xrdb -merge"}, {{"DISPLAY", display_}});
+    ProgramRun dense("opquery_multi", QuestionOnly(text), guiEnv());
+    window = waitAnswerable("Question");
+    EXPECT_GT(geometry(window).width, normalWidth * 3 / 2) << "Xft.dpi 192 did not scale the popup";
+    key("y");
+    EXPECT_EQ(dense.finish().out, "1\n");
+}
+
+// A step that shows no popup never loads GTK: its start-up stays that of a console program.
+TEST(GuiModule, IsLoadedOnlyAtTheFirstGuiPopup) {
+    PtyDevice device("COM8");
+    auto env = device.env();
+    env["LD_DEBUG"] = "files";
+    env["DISPLAY"] = ":9999";
+    env["STEPTOOLS_POPUP"] = "gui";
+    RunResult quiet = RunProgram("opquery_multi", {"!q", "!m", "", "!", "COM8", "0.1", "0"}, env);
+    EXPECT_EQ(quiet.out, "1\n");
+    EXPECT_EQ(quiet.err.find("libgtk-3"), std::string::npos) << "a step without popups loaded GTK";
+    RunResult asked = RunProgram("opquery_multi", QuestionOnly(), env);
+    EXPECT_NE(asked.err.find("libgtk-3"), std::string::npos) << "the check above would not see GTK";
+}
+
 TEST_F(GuiPopupTest, NoUsableDisplay) {
     // gui with a display that does not open: every popup fails at once.
-    RunResult gui = RunProgram("opquery_multi", kQuestionOnly, {{"DISPLAY", ":9999"}, {"STEPTOOLS_POPUP", "gui"}});
-    EXPECT_EQ(gui.out, "-1\n");
-    EXPECT_EQ(gui.status, 255);
+    RunResult gui = RunProgram("opquery_multi", QuestionOnly(), {{"DISPLAY", ":9999"}, {"STEPTOOLS_POPUP", "gui"},
+                                                                 {"STEPTOOLS_PORT_DIR", device_.portDir()}});
+    EXPECT_EQ(gui.out, "-1\n");  // a question that cannot be asked, with no read after it
     EXPECT_NE(gui.err.find("cannot open the display"), std::string::npos) << gui.err;
     // auto falls back to the terminal.
-    ProgramRun run("opquery_multi", kQuestionOnly, {{"DISPLAY", ":9999"}, {"STEPTOOLS_POPUP", "auto"}}, true);
+    ProgramRun run("opquery_multi", QuestionOnly(), {{"DISPLAY", ":9999"}, {"STEPTOOLS_POPUP", "auto"},
+                                                     {"STEPTOOLS_PORT_DIR", device_.portDir()}}, true);
     ASSERT_TRUE(run.waitTerminal("Answer y"));
     run.typeTerminal("y\n");
     EXPECT_EQ(run.finish().out, "1\n");
@@ -159,10 +396,10 @@ TEST_F(GuiPopupTest, NoUsableDisplay) {
 TEST_F(GuiPopupTest, MissingGuiModule) {
     std::string program = MakeTempDir() + "/opquery_multi";
     fs::copy_file(BinDir() + "/opquery_multi", program);
-    RunResult gui = RunProgram(program, kQuestionOnly, guiEnv());
+    RunResult gui = RunProgram(program, QuestionOnly(), guiEnv());
     EXPECT_EQ(gui.out, "-1\n");
     EXPECT_NE(gui.err.find("gui module is missing"), std::string::npos) << gui.err;
-    ProgramRun run(program, kQuestionOnly, guiEnv("auto"), true);
+    ProgramRun run(program, QuestionOnly(), guiEnv("auto"), true);
     ASSERT_TRUE(run.waitTerminal("Answer y"));
     run.typeTerminal("n\n");
     EXPECT_EQ(run.finish().out, "0\n");
