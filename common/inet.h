@@ -45,6 +45,10 @@ int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* mat
 int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText,
                    double timeoutSeconds);
 
+// The count of bytes that the last read on the connection stored (0 after a failed read),
+// for the step records: InetTelnetRead returns 0, not the count.
+int InetTelnetLastReadCount(int handle);
+
 // Closes the connection. Returns 0 or an InetError.
 int InetTelnetClose(int handle);
 

@@ -4,9 +4,11 @@
 #include <dlfcn.h>
 
 #include <mutex>
+#include <string>
 
 #include "inet.h"
 #include "library_loader.h"
+#include "step_record.h"
 
 namespace {
 
@@ -15,6 +17,7 @@ struct Library {
     decltype(&InetTelnetWrite) write = nullptr;
     decltype(&InetTelnetReadUntil) readUntil = nullptr;
     decltype(&InetTelnetRead) read = nullptr;
+    decltype(&InetTelnetLastReadCount) lastReadCount = nullptr;
     decltype(&InetTelnetClose) close = nullptr;
     decltype(&InetGetErrorMessage) errorMessage = nullptr;
 };
@@ -38,6 +41,7 @@ int loadLibrary() {
     lookUp(handle, "InetTelnetWrite", library.write);
     lookUp(handle, "InetTelnetReadUntil", library.readUntil);
     lookUp(handle, "InetTelnetRead", library.read);
+    lookUp(handle, "InetTelnetLastReadCount", library.lastReadCount);
     lookUp(handle, "InetTelnetClose", library.close);
     lookUp(handle, "InetGetErrorMessage", library.errorMessage);
     loaded = true;  // never unloaded
@@ -63,18 +67,40 @@ int InetTelnetOpen(const char* host, unsigned short port, int connectTimeoutMs) 
 
 int InetTelnetWrite(int handle, const char* data, const char* lineTerminator, long count,
                     long* bytesWritten, double timeoutSeconds) {
+    double start = RecordClock();
     int r = ready(library.write);
-    return r < 0 ? r : library.write(handle, data, lineTerminator, count, bytesWritten, timeoutSeconds);
+    if (r == 0) r = library.write(handle, data, lineTerminator, count, bytesWritten, timeoutSeconds);
+    if (Recording()) {
+        // The data and its line end as handed over (before 0xFF is escaped on the wire).
+        std::string bytes = data == nullptr ? "" : count < 0 ? std::string(data) : std::string(data, static_cast<size_t>(count));
+        if (lineTerminator != nullptr) bytes += lineTerminator;
+        RecordSend(start, bytes, r);
+    }
+    return r;
 }
 
 int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* match, double timeoutSeconds) {
+    double start = RecordClock();
     int r = ready(library.readUntil);
-    return r < 0 ? r : library.readUntil(handle, buffer, maxBytes, match, timeoutSeconds);
+    if (r == 0) r = library.readUntil(handle, buffer, maxBytes, match, timeoutSeconds);
+    if (Recording()) RecordRead(start, std::string_view(buffer, static_cast<size_t>(r > 0 ? r : 0)), r);
+    return r;
 }
 
 int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds) {
+    double start = RecordClock();
     int r = ready(library.read);
-    return r < 0 ? r : library.read(handle, buffer, maxBytes, endText, timeoutSeconds);
+    if (r == 0) r = library.read(handle, buffer, maxBytes, endText, timeoutSeconds);
+    if (Recording()) {
+        int count = r == 0 && library.lastReadCount != nullptr ? library.lastReadCount(handle) : 0;
+        RecordRead(start, std::string_view(buffer, static_cast<size_t>(count > 0 ? count : 0)), r);
+    }
+    return r;
+}
+
+int InetTelnetLastReadCount(int handle) {
+    int r = ready(library.lastReadCount);
+    return r < 0 ? r : library.lastReadCount(handle);
 }
 
 int InetTelnetClose(int handle) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "library_loader.h"
+#include "step_record.h"
 
 namespace {
 
@@ -70,9 +71,15 @@ PopupBackend& backend() {
 }  // namespace
 
 int MessagePopup(const char* title, const char* message) {
-    return backend().message(title, message);
+    double start = RecordClock();
+    int r = backend().message(title, message);
+    RecordPopup(start, title, message, r == 0 ? 1 : r);  // a dismissed message: OK
+    return r;
 }
 
 int ConfirmPopup(const char* title, const char* message) {
-    return backend().confirm(title, message);
+    double start = RecordClock();
+    int r = backend().confirm(title, message);
+    RecordPopup(start, title, message, r);
+    return r;
 }

@@ -4,11 +4,13 @@
 
 #include "inet.h"
 #include "popup.h"
+#include "program_output.h"
 #include "serial_port.h"
+#include "step_record.h"
 
 int UsageError() {
     MessagePopup("Message", kUsageText);
-    std::fputs("-1\n", stdout);
+    PrintOutput("-1\n");
     return -1;
 }
 
@@ -19,6 +21,8 @@ bool IsSerialLink(const std::string& comport) {
 int OpenTelnetLink(const char* program, const std::string& host, int number) {
     bool inRange = number >= 1 && number <= 65535;
     int c = inRange ? InetTelnetOpen(host.c_str(), static_cast<unsigned short>(number), 0) : kInetBadArgument;
+    RecordTelnetLink(host, number);
+    RecordOpen(c);
     if (c < 0)
         std::fprintf(stderr, "%s: cannot open Telnet link to %s port %d: %s\n", program, host.c_str(), number,
                      inRange ? InetGetErrorMessage(c) : "port out of range");
@@ -33,7 +37,7 @@ int OpenSerialLink(const char* program, const std::string& device, int baud) {
 
 int TelnetOpenFailure() {
     MessagePopup("Message", "ETH Communication error");
-    std::fputs("-1\n", stdout);
+    PrintOutput("-1\n");
     return 0;
 }
 
@@ -52,7 +56,7 @@ int CommunicationError() {
 }
 
 int PrintVerdict(int verdict) {
-    std::printf("%d\n", verdict);
+    PrintOutput(std::to_string(verdict) + "\n");
     std::fflush(stdout);  // the line is out whatever happens at exit
     return verdict;
 }

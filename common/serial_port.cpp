@@ -15,6 +15,7 @@
 
 #include "deadline.h"
 #include "serial_baud.h"
+#include "step_record.h"
 
 namespace {
 
@@ -114,8 +115,9 @@ int receiveMore(Port& p, const timespec& deadline) {
     return fail(kComIoError, "the device disappeared during the read");
 }
 
-// Shared body of the two reads; terminator < 0 means none.
-int readReply(int port, char* buffer, int maxCount, int terminator) {
+// Shared body of the two reads; terminator < 0 means none. `consumedTerminator` tells
+// whether the read ended at the terminator.
+int readReply(int port, char* buffer, int maxCount, int terminator, bool& consumedTerminator) {
     int error = 0;
     Port* p = openPort(port, &error);
     if (p == nullptr) return error;
@@ -134,6 +136,7 @@ int readReply(int port, char* buffer, int maxCount, int terminator) {
             if (terminator >= 0 && byte == static_cast<unsigned char>(terminator)) {
                 p->pending.erase(0, used);
                 p->lineFeedEndsLastLine = (terminator == '\r');
+                consumedTerminator = true;
                 return stored;
             }
             buffer[stored++] = static_cast<char>(byte);
@@ -149,24 +152,41 @@ int readReply(int port, char* buffer, int maxCount, int terminator) {
     }
 }
 
-}  // namespace
-
-std::string ResolveComDevice(const std::string& name) {
-    if (name.find('/') != std::string::npos) return name;
-    const char* dir = std::getenv("STEPTOOLS_PORT_DIR");
-    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/dev") + "/" + name;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) return path;
-    if (name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
-        name.find_first_not_of("0123456789", 3) == std::string::npos) {
-        long n = std::strtol(name.c_str() + 3, nullptr, 10);
-        if (n >= 1 && n <= 4096) return "/dev/ttyS" + std::to_string(n - 1);
+int writeAll(int port, const char* buffer, int count) {
+    int error = 0;
+    Port* p = openPort(port, &error);
+    if (p == nullptr) return error;
+    timespec deadline = DeadlineAfter(p->timeoutSeconds);
+    int written = 0;
+    while (written < count) {
+        ssize_t n = write(p->fd, buffer + written, static_cast<size_t>(count - written));
+        if (n > 0) {
+            written += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return failErrno(kComIoError, "writing to the device");
+        int revents = WaitFor(p->fd, POLLOUT, deadline);
+        if (revents == 0) return fail(kComWriteTimeout, "the device took no more bytes within the timeout");
+        if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return fail(kComIoError, "the device disappeared during the write");
     }
-    return path;
+    return written;
 }
 
-int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
-                  int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/) {
+// A read, with its record: the bytes it returned and the terminator it consumed.
+int recordedRead(int port, char* buffer, int maxCount, int terminator) {
+    double start = RecordClock();
+    bool consumedTerminator = false;
+    int r = readReply(port, buffer, maxCount, terminator, consumedTerminator);
+    if (Recording()) {
+        std::string bytes(buffer, static_cast<size_t>(r > 0 ? r : 0));
+        if (consumedTerminator) bytes += static_cast<char>(terminator);
+        RecordRead(start, bytes, r);
+    }
+    return r;
+}
+
+int openConfigured(int port, const std::string& path, long baudRate, int parity, int dataBits, int stopBits) {
     if (port < 1 || port > kMaxComPorts)
         return fail(kComBadPortNumber, "port number " + std::to_string(port) + " is out of range");
     if (ports[port].fd >= 0) CloseCom(port);
@@ -185,7 +205,6 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     if (parity < 0 || parity > 2 || (stopBits != 1 && stopBits != 2))
         return fail(kComBadSettings, "unsupported parity or stop bits");
 
-    std::string path = ResolveComDevice(deviceName != nullptr ? deviceName : "");
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return failErrno(kComCannotOpen, "cannot open " + path);
     // Exclusive, as a COM port is: a second holder gets an open failure, not shared bytes.
@@ -226,6 +245,32 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     return 0;
 }
 
+}  // namespace
+
+std::string ResolveComDevice(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* dir = std::getenv("STEPTOOLS_PORT_DIR");
+    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/dev") + "/" + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return path;
+    if (name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
+        name.find_first_not_of("0123456789", 3) == std::string::npos) {
+        long n = std::strtol(name.c_str() + 3, nullptr, 10);
+        if (n >= 1 && n <= 4096) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return path;
+}
+
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/) {
+    std::string path = ResolveComDevice(deviceName != nullptr ? deviceName : "");
+    int r = openConfigured(port, path, baudRate, parity, dataBits, stopBits);
+    RecordSerialLink(deviceName != nullptr ? deviceName : "", path, baudRate);
+    RecordOpen(r);
+    return r;
+}
+
+
 int SetComTime(int port, double seconds) {
     int error = 0;
     Port* p = openPort(port, &error);
@@ -242,33 +287,20 @@ int SetComInterByteTime(int port, double seconds) {
     return 0;
 }
 
+
 int ComWrt(int port, const char* buffer, int count) {
-    int error = 0;
-    Port* p = openPort(port, &error);
-    if (p == nullptr) return error;
-    timespec deadline = DeadlineAfter(p->timeoutSeconds);
-    int written = 0;
-    while (written < count) {
-        ssize_t n = write(p->fd, buffer + written, static_cast<size_t>(count - written));
-        if (n > 0) {
-            written += static_cast<int>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return failErrno(kComIoError, "writing to the device");
-        int revents = WaitFor(p->fd, POLLOUT, deadline);
-        if (revents == 0) return fail(kComWriteTimeout, "the device took no more bytes within the timeout");
-        if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL)))
-            return fail(kComIoError, "the device disappeared during the write");
-    }
-    return written;
+    double start = RecordClock();
+    int r = writeAll(port, buffer, count);
+    RecordSend(start, std::string_view(buffer, static_cast<size_t>(count > 0 ? count : 0)), r);
+    return r;
 }
 
 int ComRdTerm(int port, char* buffer, int maxCount, int terminationByte) {
-    return readReply(port, buffer, maxCount, terminationByte & 0xFF);
+    return recordedRead(port, buffer, maxCount, terminationByte & 0xFF);
 }
 
 int ComRd(int port, char* buffer, int maxCount) {
-    return readReply(port, buffer, maxCount, -1);
+    return recordedRead(port, buffer, maxCount, -1);
 }
 
 int CloseCom(int port) {

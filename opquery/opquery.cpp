@@ -13,6 +13,7 @@
 #include "operator_dialogue.h"
 #include "query_program.h"
 #include "serial_port.h"
+#include "step_record.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr size_t kBinaryCompareSize = 4;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int runStep(int argc, char** argv) {
     if (argc < 6) return UsageError();
     QueryArguments a = ReadQueryArguments(argc, argv);
     bool serial = IsSerialLink(a.port.name);
@@ -68,4 +69,8 @@ int main(int argc, char** argv) {
         r = opened;  // the open's code, whatever the popups said: never a pass
     }
     return PrintVerdict(r);
+}
+
+int main(int argc, char** argv) {
+    return RunRecorded(argc, argv, runStep);
 }

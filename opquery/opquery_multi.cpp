@@ -12,6 +12,7 @@
 #include "operator_dialogue.h"
 #include "query_program.h"
 #include "serial_port.h"
+#include "step_record.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ constexpr int kTelnetReadSize = 2047;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int runStep(int argc, char** argv) {
     if (argc < 6) return UsageError();
     QueryArguments a = ReadQueryArguments(argc, argv);
     int readCount = CountArgument(argc > 7 ? argv[7] : nullptr, 1);
@@ -58,4 +59,8 @@ int main(int argc, char** argv) {
     if (r < 0 || (readCount < 1 && opened < 0)) return CommunicationError();
     bool matches = std::strncmp(retval.data(), a.expected, std::strlen(a.expected)) == 0;
     return PrintVerdict(matches ? t : 0);
+}
+
+int main(int argc, char** argv) {
+    return RunRecorded(argc, argv, runStep);
 }

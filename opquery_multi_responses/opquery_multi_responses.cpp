@@ -13,8 +13,10 @@
 #include "inet.h"
 #include "link_functions.h"
 #include "popup.h"
+#include "program_output.h"
 #include "query_program.h"
 #include "serial_port.h"
+#include "step_record.h"
 
 namespace {
 
@@ -52,7 +54,7 @@ std::string replyLine(const char* buffer) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int runStep(int argc, char** argv) {
     if (argc < 6) return UsageError();
     const char* testName = argv[1];
     const char* message = argv[2];
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
         r = OpenSerialLink("opquery_multi_responses", port.name, port.number);
         SetComTime(1, time);
         if (r < 0) {
-            std::fputs("-1\n", stdout);
+            PrintOutput("-1\n");
             return r;
         }
     } else {
@@ -106,4 +108,8 @@ int main(int argc, char** argv) {
     }
     if (r > 0) return PrintVerdict(1);
     return CommunicationError();
+}
+
+int main(int argc, char** argv) {
+    return RunRecorded(argc, argv, runStep);
 }

@@ -1,7 +1,9 @@
 #include "mac_convert.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "program_output.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ int MACConvert(const char* in, char* out) {
     int separators = 0;
     for (size_t i = 0; t[i] != '\0'; ++i) {
         if ((i + 1) % 3 != 0) continue;
-        std::printf("Checking %c\n", t[i]);
+        PrintOutput(std::string("Checking ") + static_cast<char>(t[i]) + "\n");
         if (isSeparator(t[i]) && ++separators == kMacSeparators) break;
     }
 

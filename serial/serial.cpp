@@ -14,7 +14,9 @@
 #include "deadline.h"
 #include "link_functions.h"
 #include "mac_convert.h"
+#include "program_output.h"
 #include "serial_port.h"
+#include "step_record.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ constexpr int kMaxResultSize = 511;
     // The program's file name without its directory, as the station's platform gave it.
     const char* slash = std::strrchr(name, '/');
     std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", slash != nullptr ? slash + 1 : name);
+    RecordExit(1);
     std::exit(1);
 }
 
@@ -50,7 +53,7 @@ int finish(int status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int runStep(int argc, char** argv) {
     std::vector<char> retval(kReadSize + 1, '\0');
     double time = NumberArgument(argc > 5 ? argv[5] : nullptr, 2.0);
     bool haveResultSize = argc > 6;
@@ -79,21 +82,21 @@ int main(int argc, char** argv) {
     int bytesRead = expected[0] == '!' ? ComRdTerm(1, retval.data(), kReadSize, '\r')
                                        : ComRd(1, retval.data(), kReadSize);
     if (bytesRead < 1) {
-        std::fputs("-1\n", stdout);
+        PrintOutput("-1\n");
         return finish(0);
     }
     if (expected[0] == '!') {
-        std::fputs("1\n", stdout);
+        PrintOutput("1\n");
         return finish(1);
     }
     if (expected[0] == '?') {
-        std::fputs(retval.data(), stdout);
+        PrintOutput(retval.data());
         return finish(1);
     }
     if (expected[0] == 'c') {
         char result[5] = {};
         std::memcpy(result, retval.data() + 5, 4);  // retval holds 256 bytes and a terminator
-        std::fputs(result, stdout);
+        PrintOutput(result);
         return finish(1);
     }
 
@@ -111,7 +114,7 @@ int main(int argc, char** argv) {
         std::vector<unsigned char> expectedBytes = DecodeHex(expected);
         size_t compared = std::min(expectedBytes.size(), static_cast<size_t>(bytesRead));
         bool match = std::memcmp(retval.data(), expectedBytes.data(), compared) == 0;
-        std::fputs(match ? "1\n" : "0\n", stdout);
+        PrintOutput(match ? "1\n" : "0\n");
         return finish(0);
     }
 
@@ -122,10 +125,14 @@ int main(int argc, char** argv) {
         MACConvert(retval.data(), retval.data());
     }
     bool match = strncasecmp(expected.c_str(), retval.data(), expected.size()) == 0;
-    if (match && haveResultSize && resultFits) std::fputs(check.c_str(), stdout);
-    else if (match && !haveResultSize) std::fputs("1\n", stdout);
-    else if (haveResultSize) std::fputs("-5\n", stdout);
-    else if (printReplyOnMismatch) std::fputs(retval.data(), stdout);
-    else std::fputs("0\n", stdout);
+    if (match && haveResultSize && resultFits) PrintOutput(check.c_str());
+    else if (match && !haveResultSize) PrintOutput("1\n");
+    else if (haveResultSize) PrintOutput("-5\n");
+    else if (printReplyOnMismatch) PrintOutput(retval.data());
+    else PrintOutput("0\n");
     return finish(0);
+}
+
+int main(int argc, char** argv) {
+    return RunRecorded(argc, argv, runStep);
 }

@@ -40,6 +40,7 @@ struct Connection {
     std::string received;        // data bytes not yet handed to a read
     timespec sendDeadline{};     // bounds the socket writes of the current call
     int sendError = 0;           // first failure of a socket write, as an InetError
+    int lastReadCount = 0;       // bytes stored by the last read
     ~Connection() {
         if (telnet != nullptr) telnet_free(telnet);
         if (fd >= 0) close(fd);
@@ -132,10 +133,8 @@ size_t replyLength(const Connection& c, const char* match) {
 
 // Stores the reply up to and including `endText`, or maxBytes bytes; at the timeout, what
 // came so far when `partialAtTimeout` is set. Returns the count stored or an InetError.
-int readReply(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds,
-              bool partialAtTimeout) {
-    Connection* c = find(handle);
-    if (c == nullptr) return kInetBadHandle;
+int readReplyInto(Connection* c, char* buffer, long maxBytes, const char* endText, double timeoutSeconds,
+                  bool partialAtTimeout) {
     if (buffer == nullptr || maxBytes <= 0) return kInetBadArgument;
     if (maxBytes > INT_MAX) maxBytes = INT_MAX;  // the count is returned as an int
     timespec deadline = DeadlineAfter(timeoutSeconds);
@@ -151,6 +150,15 @@ int readReply(int handle, char* buffer, long maxBytes, const char* endText, doub
             return static_cast<int>(take(*c, buffer, maxBytes, c->received.size()));
         }
     }
+}
+
+int readReply(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds,
+              bool partialAtTimeout) {
+    Connection* c = find(handle);
+    if (c == nullptr) return kInetBadHandle;
+    int r = readReplyInto(c, buffer, maxBytes, endText, timeoutSeconds, partialAtTimeout);
+    c->lastReadCount = r > 0 ? r : 0;
+    return r;
 }
 
 int connectWithin(const addrinfo* address, const timespec& deadline, int* error) {
@@ -232,6 +240,11 @@ int InetTelnetReadUntil(int handle, char* buffer, long maxBytes, const char* mat
 int InetTelnetRead(int handle, char* buffer, long maxBytes, const char* endText, double timeoutSeconds) {
     int r = readReply(handle, buffer, maxBytes, endText, timeoutSeconds, true);
     return r > 0 ? 0 : r;
+}
+
+int InetTelnetLastReadCount(int handle) {
+    Connection* c = find(handle);
+    return c == nullptr ? kInetBadHandle : c->lastReadCount;
 }
 
 int InetTelnetClose(int handle) {

@@ -1,0 +1,245 @@
+#include "step_record.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+struct Record {
+    bool active = false;
+    bool written = false;
+    std::string path;
+    std::chrono::steady_clock::time_point start;
+    std::string head;      // "time", "program", "args"
+    std::string link = "null";
+    std::string open = "null";
+    std::string events;    // the event objects, comma separated
+    std::string out;       // standard output as printed
+};
+
+Record record;
+
+double millisecondsSinceStart() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - record.start).count();
+}
+
+std::string number(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
+
+std::string rfc3339Now() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm utc;
+    gmtime_r(&now.tv_sec, &utc);
+    char text[40];
+    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03ldZ", now.tv_nsec / 1000000);
+    return text;
+}
+
+std::string hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
+size_t utf8Sequence(std::string_view s) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    auto continuation = [&](size_t i) { return i < s.size() && (byte(i) & 0xC0) == 0x80; };
+    unsigned char b = byte(0);
+    if (b < 0x80) return 1;
+    if (b >= 0xC2 && b <= 0xDF) return continuation(1) ? 2 : 0;
+    if (b >= 0xE0 && b <= 0xEF) {
+        if (!continuation(1) || !continuation(2)) return 0;
+        if (b == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
+        if (b == 0xED && byte(1) >= 0xA0) return 0;  // a surrogate
+        return 3;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+        if (b == 0xF0 && byte(1) < 0x90) return 0;   // overlong
+        if (b == 0xF4 && byte(1) >= 0x90) return 0;  // beyond U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+void addEvent(const std::string& fields) {
+    if (!record.events.empty()) record.events += ',';
+    record.events += '{';
+    record.events += fields;
+    record.events += '}';
+}
+
+std::string eventTimes(double startMs) {
+    return "\"at_ms\":" + number(startMs) + ",\"took_ms\":" + number(millisecondsSinceStart() - startMs);
+}
+
+void start(int argc, char** argv) {
+    const char* path = std::getenv("STEPTOOLS_RECORD");
+    if (path == nullptr || *path == '\0') return;
+    record.active = true;
+    record.path = path;
+    record.start = std::chrono::steady_clock::now();
+    const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+    const char* slash = std::strrchr(name, '/');
+    record.head = "\"time\":" + JsonString(rfc3339Now()) + "," + TextField("program", slash != nullptr ? slash + 1 : name);
+    std::string args, argsHex;
+    bool allUtf8 = true;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            args += ',';
+            argsHex += ',';
+        }
+        args += JsonString(argv[i]);
+        argsHex.append("\"").append(hex(argv[i])).append("\"");
+        allUtf8 = allUtf8 && IsUtf8(argv[i]);
+    }
+    record.head += ",\"args\":[" + args + "]";
+    if (!allUtf8) record.head += ",\"args_hex\":[" + argsHex + "]";
+}
+
+// Appends the line in one write under an exclusive lock, so that programs that run at once
+// on one station never interleave or lose a line. A record that cannot be written costs a
+// warning and nothing else.
+void write(int status) {
+    if (!record.active || record.written) return;
+    record.written = true;
+    std::string line = "{" + record.head + ",\"link\":" + record.link + ",\"open\":" + record.open + ",\"events\":[" +
+                       record.events + "]," + TextField("stdout", record.out) +
+                       ",\"exit\":" + std::to_string(status & 0xFF) + ",\"ms\":" + number(millisecondsSinceStart()) + "}\n";
+    int fd = ::open(record.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const char* failure = nullptr;
+    if (fd < 0) {
+        failure = std::strerror(errno);
+    } else {
+        flock(fd, LOCK_EX);
+        ssize_t n = ::write(fd, line.data(), line.size());
+        if (n != static_cast<ssize_t>(line.size())) {
+            failure = n < 0 ? std::strerror(errno) : "short write";
+            // A partial line would corrupt the next record: take it back.
+            if (n > 0 && ftruncate(fd, lseek(fd, 0, SEEK_END) - n) != 0) failure = "short write, partial line left";
+        }
+        close(fd);
+    }
+    if (failure != nullptr)
+        std::fprintf(stderr, "steptools: cannot write the step record to %s: %s\n", record.path.c_str(), failure);
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view bytes) {
+    std::string out = "\"";
+    for (size_t i = 0; i < bytes.size();) {
+        unsigned char b = static_cast<unsigned char>(bytes[i]);
+        size_t length = utf8Sequence(bytes.substr(i));
+        char escape[8];
+        if (length == 0) {
+            out += "\\uFFFD";  // the replacement character; the field's "_hex" twin has the byte
+            i += 1;
+            continue;
+        }
+        if (b == '"') out += "\\\"";
+        else if (b == '\\') out += "\\\\";
+        else if (b == '\n') out += "\\n";
+        else if (b == '\r') out += "\\r";
+        else if (b == '\t') out += "\\t";
+        else if (b < 0x20 || b == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", b);
+            out += escape;
+        } else {
+            out.append(bytes.substr(i, length));
+        }
+        i += length;
+    }
+    out += '"';
+    return out;
+}
+
+bool IsUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        size_t length = utf8Sequence(bytes.substr(i));
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string TextField(const char* name, std::string_view bytes) {
+    std::string field = std::string("\"") + name + "\":" + JsonString(bytes);
+    if (!IsUtf8(bytes)) field += std::string(",\"") + name + "_hex\":\"" + hex(bytes) + "\"";
+    return field;
+}
+
+int RunRecorded(int argc, char** argv, int (*body)(int, char**)) {
+    start(argc, argv);
+    int status = body(argc, argv);
+    std::fflush(stdout);
+    write(status);
+    return status;
+}
+
+void RecordExit(int status) {
+    std::fflush(stdout);
+    write(status);
+}
+
+bool Recording() {
+    return record.active;
+}
+
+double RecordClock() {
+    return record.active ? millisecondsSinceStart() : 0;
+}
+
+void RecordSerialLink(const std::string& port, const std::string& device, long baud) {
+    if (!record.active) return;
+    record.link = "{\"kind\":\"serial\"," + TextField("port", port) + "," + TextField("device", device) +
+                  ",\"baud\":" + std::to_string(baud) + "}";
+}
+
+void RecordTelnetLink(const std::string& host, int port) {
+    if (!record.active) return;
+    record.link = "{\"kind\":\"telnet\"," + TextField("host", host) + ",\"port\":" + std::to_string(port) + "}";
+}
+
+void RecordOpen(int result) {
+    if (record.active) record.open = std::to_string(result);
+}
+
+void RecordSend(double startMs, std::string_view bytes, int result) {
+    if (!record.active) return;
+    addEvent(eventTimes(startMs) + ",\"kind\":\"send\",\"hex\":\"" + hex(bytes) + "\",\"result\":" + std::to_string(result));
+}
+
+void RecordRead(double startMs, std::string_view bytes, int result) {
+    if (!record.active) return;
+    addEvent(eventTimes(startMs) + ",\"kind\":\"read\",\"hex\":\"" + hex(bytes) + "\",\"result\":" + std::to_string(result));
+}
+
+void RecordPopup(double startMs, const char* title, const char* text, int answer) {
+    if (!record.active) return;
+    addEvent(eventTimes(startMs) + ",\"kind\":\"popup\"," + TextField("title", title != nullptr ? title : "") + "," +
+             TextField("text", text != nullptr ? text : "") + ",\"answer\":" + std::to_string(answer));
+}
+
+void RecordStdout(std::string_view text) {
+    if (record.active) record.out.append(text);
+}
