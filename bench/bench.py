@@ -56,6 +56,20 @@ def measure(name, argv, env, expect, runs=RUNS, stdin_path=None, pause=0.0):
     return statistics.median(times) * 1e3, rss
 
 
+def measure_alternating(argv, env_a, env_b, expect, runs=RUNS):
+    """The same step under two environments, run in turns so that the machine's own drift
+    weighs on both alike. Returns ((median ms, peak RSS MiB), ...) for each."""
+    times = ([], [])
+    for _ in range(runs):
+        for i, env in enumerate((env_a, env_b)):
+            seconds, status = run_once(argv, env)
+            if status != expect:
+                sys.exit(f"alternating: exit status {status}, expected {expect}: {argv}")
+            times[i].append(seconds)
+    return tuple((statistics.median(t) * 1e3, max(peak_rss(argv, e) for _ in range(5)))
+                 for t, e in zip(times, (env_a, env_b)))
+
+
 def terminator_to_exit(env, port_dir, runs=RUNS):
     """Plays the device itself: answers the command and times from the reply's carriage
     return reaching the port to the exit of opquery_multi."""
@@ -137,6 +151,10 @@ def main():
             ("opquery_multi over Telnet (loopback)", measure("telnet", [
                 b("opquery_multi"), "!q", "!m", "DEV", "ID?", telnet], env, 1)),
         ]
+        # Step records on: the same step as the opquery_multi row, appending to a file.
+        record_env = dict(env, STEPTOOLS_RECORD=os.path.join(port_dir, "steps.jsonl"))
+        multi = [b("opquery_multi"), "!q", "!m", "DEV", "ID?", "COM7,115200"]
+        records_off, records_on = measure_alternating(multi, env, record_env, 1)
         interbyte_env = dict(env, STEPTOOLS_INTERBYTE_MS="5")
         rows.insert(6, ("serial, comparison, STEPTOOLS_INTERBYTE_MS=5", measure("serial interbyte", [
             b("serial"), "COM7,115200", "ID?", "DEV", "x", "0.05"], interbyte_env, 0)))
@@ -165,6 +183,9 @@ def main():
     (raw_ms, _), (telnet_ms, _) = ser2net_rows[0][1], ser2net_rows[1][1]
     for name, (ms, rss) in ser2net_rows:
         print(f"{name:50} {ms:10.3f} {ms / raw_ms:8.2f} {rss:13.2f}   (x raw TCP)")
+    print(f"{'opquery_multi, records off (in turns with on)':50} {records_off[0]:10.3f} {records_off[0] / floor[0]:8.2f} {records_off[1]:13.2f}")
+    print(f"{'opquery_multi, STEPTOOLS_RECORD set':50} {records_on[0]:10.3f} {records_on[0] / floor[0]:8.2f} {records_on[1]:13.2f}"
+          f"   (+{(records_on[0] / records_off[0] - 1) * 100:.1f} % with records)")
     print(f"opquery_multi, reply terminator to exit: median {latency[0]:.3f} ms, worst {latency[1]:.3f} ms")
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     print(f"machine: {cpu}, {os.cpu_count()} cores, Linux {os.uname().release}")

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -37,14 +36,19 @@ std::string number(double ms) {
     return text;
 }
 
+// Computed with calendar arithmetic alone: the C library's gmtime and strftime would read
+// the time zone database at every run.
 std::string rfc3339Now() {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm utc;
-    gmtime_r(&now.tv_sec, &utc);
-    char text[40];
-    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03ldZ", now.tv_nsec / 1000000);
+    using namespace std::chrono;
+    auto now = time_point_cast<milliseconds>(system_clock::now());
+    auto day = floor<days>(now);
+    year_month_day date{day};
+    hh_mm_ss<milliseconds> time{now - day};
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02lld.%03lldZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
+                  static_cast<long long>(time.seconds().count()), static_cast<long long>(time.subseconds().count()));
     return text;
 }
 
@@ -86,6 +90,11 @@ void addEvent(const std::string& fields) {
     record.events += '{';
     record.events += fields;
     record.events += '}';
+}
+
+// Link bytes: exactly, as hex, and for reading as text (U+FFFD where they are not UTF-8).
+std::string bytesFields(std::string_view bytes) {
+    return "\"hex\":\"" + hex(bytes) + "\",\"text\":" + JsonString(bytes);
 }
 
 std::string eventTimes(double startMs) {
@@ -226,12 +235,12 @@ void RecordOpen(int result) {
 
 void RecordSend(double startMs, std::string_view bytes, int result) {
     if (!record.active) return;
-    addEvent(eventTimes(startMs) + ",\"kind\":\"send\",\"hex\":\"" + hex(bytes) + "\",\"result\":" + std::to_string(result));
+    addEvent(eventTimes(startMs) + ",\"kind\":\"send\"," + bytesFields(bytes) + ",\"result\":" + std::to_string(result));
 }
 
 void RecordRead(double startMs, std::string_view bytes, int result) {
     if (!record.active) return;
-    addEvent(eventTimes(startMs) + ",\"kind\":\"read\",\"hex\":\"" + hex(bytes) + "\",\"result\":" + std::to_string(result));
+    addEvent(eventTimes(startMs) + ",\"kind\":\"read\"," + bytesFields(bytes) + ",\"result\":" + std::to_string(result));
 }
 
 void RecordPopup(double startMs, const char* title, const char* text, int answer) {

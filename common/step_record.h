@@ -6,7 +6,8 @@
 // Texts are JSON strings. A text that is not valid UTF-8 has each offending byte shown as
 // U+FFFD in its string, and its exact bytes in a companion field named after it with
 // "_hex" (lower-case hex), so that every JSON parser reads the record and no byte is lost:
-// "text" and "text_hex", "stdout" and "stdout_hex", "args" and "args_hex" (a list).
+// "text" and "text_hex", "stdout" and "stdout_hex", "args" and "args_hex" (a list). Bytes
+// sent and read are in "hex", and for reading also in "text".
 #pragma once
 
 #include <cstddef>

@@ -182,6 +182,7 @@ TEST(StepRecord, ReadKeepsTheTerminatorItConsumedAndPopupsTheirAnswers) {
     EXPECT_EQ(events[2]["title"], "Question");
     EXPECT_EQ(events[2]["answer"], 1);  // Yes
     EXPECT_EQ(events[3]["hex"], "44455620370d");  // DEV 7 and the CR that ended the read
+    EXPECT_EQ(events[3]["text"], "DEV 7\r");
     EXPECT_EQ(events[3]["result"], 5);
 }
 
