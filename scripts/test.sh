@@ -4,7 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh xvfb xdotool openbox wmctrl x11-utils x11-xserver-utils imagemagick
+bash scripts/setup.sh xvfb xdotool openbox wmctrl x11-utils x11-xserver-utils imagemagick \
+  ser2net inetutils-telnetd socat
 bash scripts/build.sh
 (cd build && ctest --output-on-failure -j2)
 # Each fuzz target briefly on its seed corpus (fuzz/run.sh runs them longer).
