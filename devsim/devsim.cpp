@@ -1,7 +1,6 @@
 // devsim: plays the device under test on a pseudo-terminal and on a Telnet port, for the
 // demo, the tests and the benchmarks. See --help.
 #include <fcntl.h>
-#include <libtelnet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -19,6 +18,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "telnet_codec.h"
 
 namespace {
 
@@ -296,26 +297,24 @@ private:
     bool hungUp_ = false;
 };
 
-const telnet_telopt_t kServerOptions[] = {
-    {TELNET_TELOPT_ECHO, TELNET_WILL, TELNET_DONT},
-    {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},
-    {TELNET_TELOPT_TTYPE, TELNET_WONT, TELNET_DO},
-    {-1, 0, 0},
+// As telnetd and ser2net: this end echoes and suppresses go-ahead, and lets the client
+// suppress go-ahead and send its terminal type.
+const std::vector<telnet::AcceptedOption> kServerOptions = {
+    {telnet::kEcho, true, false},
+    {telnet::kSuppressGoAhead, true, true},
+    {telnet::kTerminalType, false, true},
 };
 
 class TelnetLink : public Link {
 public:
-    explicit TelnetLink(int fd) : fd_(fd) { telnet_ = telnet_init(kServerOptions, onEvent, 0, this); }
+    explicit TelnetLink(int fd) : fd_(fd) {}
     ~TelnetLink() override {
-        if (telnet_ != nullptr) telnet_free(telnet_);
         if (fd_ >= 0) close(fd_);
     }
     int fd() const { return fd_; }
     bool open() const { return fd_ >= 0; }
     std::string name() const override { return "telnet"; }
-    void send(const std::string& bytes) override {
-        if (fd_ >= 0) telnet_send(telnet_, bytes.data(), bytes.size());
-    }
+    void send(const std::string& bytes) override { sendRaw(telnet::Codec::escape(bytes)); }
     void hangUp() override {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
@@ -326,43 +325,31 @@ public:
         hangUp();
     }
     void negotiate() {
-        telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_ECHO);
-        telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_SGA);
-        telnet_negotiate(telnet_, TELNET_DO, TELNET_TELOPT_SGA);
-        telnet_negotiate(telnet_, TELNET_DO, TELNET_TELOPT_TTYPE);
+        sendRaw(telnet_.request(telnet::kWill, telnet::kEcho) + telnet_.request(telnet::kWill, telnet::kSuppressGoAhead) +
+                telnet_.request(telnet::kDo, telnet::kSuppressGoAhead) + telnet_.request(telnet::kDo, telnet::kTerminalType));
     }
     // Feeds received socket bytes through the protocol and answers the commands.
     void receive(const char* data, size_t size) {
+        static const char* kVerbs[] = {"WILL", "WONT", "DO", "DONT"};
         logLine("telnet", "net " + escaped(std::string(data, size)));
-        telnet_recv(telnet_, data, size);
+        std::string bytes, reply;
+        telnet_.receive(std::string_view(data, size), bytes, reply, [](unsigned char verb, unsigned char option) {
+            logLine("telnet", std::string("option ") + kVerbs[verb - telnet::kWill] + " " + std::to_string(option));
+        });
+        sendRaw(reply);
+        if (!bytes.empty()) {
+            logLine("telnet", "rx " + escaped(bytes));
+            inbox.append(bytes);
+        }
         if (fd_ >= 0) serveInbox(*this);
     }
 
 private:
-    static void onEvent(telnet_t*, telnet_event_t* ev, void* user) {
-        auto* self = static_cast<TelnetLink*>(user);
-        static const char* kVerbs[] = {"WILL", "WONT", "DO", "DONT"};
-        switch (ev->type) {
-            case TELNET_EV_DATA:
-                logLine("telnet", "rx " + escaped(std::string(ev->data.buffer, ev->data.size)));
-                self->inbox.append(ev->data.buffer, ev->data.size);
-                break;
-            case TELNET_EV_SEND:
-                if (self->fd_ >= 0) writeAll(self->fd_, ev->data.buffer, ev->data.size, 2000);
-                break;
-            case TELNET_EV_WILL:
-            case TELNET_EV_WONT:
-            case TELNET_EV_DO:
-            case TELNET_EV_DONT:
-                logLine("telnet", std::string("option ") + kVerbs[ev->type - TELNET_EV_WILL] + " " +
-                                      std::to_string(ev->neg.telopt));
-                break;
-            default:
-                break;
-        }
+    void sendRaw(const std::string& wire) {
+        if (fd_ >= 0 && !wire.empty()) writeAll(fd_, wire.data(), wire.size(), 2000);
     }
     int fd_;
-    telnet_t* telnet_ = nullptr;
+    telnet::Codec telnet_{kServerOptions};
 };
 
 int listenOn(int port) {

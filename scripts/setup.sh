@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when they are missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libtelnet-dev libgtk-3-dev
+packages=(cmake ninja-build g++ pkg-config libgtk-3-dev
   fonts-noto-core fonts-noto-cjk googletest libgtest-dev nlohmann-json3-dev "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,9 @@
-// libstepinet: the Telnet client that the programs load at run time. It speaks Telnet
-// through libtelnet but starts no negotiation (many device consoles are raw TCP): it
-// accepts the server's ECHO and SUPPRESS-GO-AHEAD in both directions, refuses every other
-// option, strips Telnet commands from the data and escapes 0xFF.
+// libstepinet: the Telnet client that the programs load at run time. It starts no
+// negotiation (many device consoles are raw TCP): it accepts the server's ECHO and
+// SUPPRESS-GO-AHEAD in both directions, refuses every other option, strips Telnet commands
+// from the data and escapes 0xFF (telnet_codec.h).
 #include "inet.h"
 
-#include <libtelnet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,28 +20,27 @@
 #include <vector>
 
 #include "deadline.h"
+#include "telnet_codec.h"
 
 namespace {
 
 constexpr int kDefaultConnectTimeoutMs = 5000;
 
-const telnet_telopt_t kOptions[] = {
-    {TELNET_TELOPT_ECHO, TELNET_WONT, TELNET_DO},
-    // Refusing SUPPRESS-GO-AHEAD costs a round of small segments that stalls the reply on
-    // the server's Nagle and our delayed ACK (about 40 ms a step with ser2net and telnetd).
-    {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},
-    {-1, 0, 0},
+// Refusing SUPPRESS-GO-AHEAD costs a round of small segments that stalls the reply on the
+// server's Nagle and our delayed ACK (about 40 ms a step with ser2net and telnetd).
+const std::vector<telnet::AcceptedOption> kAcceptedOptions = {
+    {telnet::kEcho, false, true},
+    {telnet::kSuppressGoAhead, true, true},
 };
 
 struct Connection {
     int fd = -1;
-    telnet_t* telnet = nullptr;
+    telnet::Codec telnet{kAcceptedOptions};
     std::string received;        // data bytes not yet handed to a read
     timespec sendDeadline{};     // bounds the socket writes of the current call
     int sendError = 0;           // first failure of a socket write, as an InetError
     int lastReadCount = 0;       // bytes stored by the last read
     ~Connection() {
-        if (telnet != nullptr) telnet_free(telnet);
         if (fd >= 0) close(fd);
     }
 };
@@ -74,20 +72,6 @@ void sendToSocket(Connection& c, const char* data, size_t size) {
     }
 }
 
-void onTelnetEvent(telnet_t*, telnet_event_t* event, void* userData) {
-    Connection& c = *static_cast<Connection*>(userData);
-    switch (event->type) {
-        case TELNET_EV_DATA:
-            c.received.append(event->data.buffer, event->data.size);
-            break;
-        case TELNET_EV_SEND:
-            sendToSocket(c, event->data.buffer, event->data.size);
-            break;
-        default:
-            break;  // negotiation is answered by libtelnet from kOptions
-    }
-}
-
 // Acknowledges received segments at once: a server that sent a small segment (a
 // negotiation answer) holds its next one under Nagle until that ACK arrives. The kernel
 // clears the flag again by itself, so it is set after every receive.
@@ -110,9 +94,14 @@ int receiveMore(Connection& c, const timespec& deadline) {
         if (errno == EAGAIN || errno == EINTR) return 1;  // spurious wake-up: look again
         return errno == ECONNRESET ? kInetConnectionClosed : kInetNetworkError;
     }
-    // Answers to the server's negotiation go out within a short bound of their own.
-    c.sendDeadline = DeadlineAfter(2.0);
-    telnet_recv(c.telnet, chunk, static_cast<size_t>(n));
+    std::string reply;
+    c.telnet.receive(std::string_view(chunk, static_cast<size_t>(n)), c.received, reply);
+    if (!reply.empty()) {
+        // Answers to the server's negotiation go out within a short bound of their own.
+        c.sendDeadline = DeadlineAfter(2.0);
+        c.sendError = 0;
+        sendToSocket(c, reply.data(), reply.size());
+    }
     return static_cast<int>(n);
 }
 
@@ -210,8 +199,6 @@ int InetTelnetOpen(const char* host, unsigned short port, int connectTimeoutMs) 
 
     auto connection = std::make_unique<Connection>();
     connection->fd = fd;
-    connection->telnet = telnet_init(kOptions, onTelnetEvent, 0, connection.get());
-    if (connection->telnet == nullptr) return kInetOutOfResources;
     std::lock_guard<std::mutex> guard(connectionsLock);
     connections.push_back(std::move(connection));
     return static_cast<int>(connections.size() - 1);
@@ -225,9 +212,10 @@ int InetTelnetWrite(int handle, const char* data, const char* lineTerminator, lo
     if (count < 0) count = static_cast<long>(std::strlen(data));
     c->sendDeadline = DeadlineAfter(timeoutSeconds);
     c->sendError = 0;
-    if (count > 0) telnet_send(c->telnet, data, static_cast<size_t>(count));
-    if (lineTerminator != nullptr && *lineTerminator != '\0' && c->sendError == 0)
-        telnet_send(c->telnet, lineTerminator, std::strlen(lineTerminator));
+    std::string line(data != nullptr ? data : "", static_cast<size_t>(count));
+    if (lineTerminator != nullptr) line += lineTerminator;
+    std::string wire = telnet::Codec::escape(line);
+    sendToSocket(*c, wire.data(), wire.size());
     if (bytesWritten != nullptr) *bytesWritten = c->sendError == 0 ? count : 0;
     return c->sendError;
 }
