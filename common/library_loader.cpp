@@ -21,7 +21,8 @@ std::string executableDirectory() {
 
 void* LoadBesideExecutable(const char* fileName) {
     std::string dir = executableDirectory();
-    for (const std::string& candidate : {dir + "/" + fileName, dir + "/../lib/" + fileName}) {
+    for (const std::string& candidate : {dir + "/" + fileName, dir + "/../lib/" + fileName,
+                                         dir + "/../" STEPTOOLS_PRIVATE_LIBDIR "/" + fileName}) {
         if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
     }
     return nullptr;

@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing need, when they are missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtk-3-dev
-  fonts-noto-core fonts-noto-cjk googletest libgtest-dev nlohmann-json3-dev "$@")
+  fonts-noto-core fonts-noto-cjk googletest libgtest-dev nlohmann-json3-dev scdoc "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
