@@ -1,8 +1,6 @@
-// The programs' side of the Telnet operations: loads libstepinet.so at the first call
-// (beside the executable, else in ../lib from it) and forwards each call to it. The load
-// is kept single by a lock; a failed load is tried again at the next call.
-#include <dlfcn.h>
-
+// The programs' side of the Telnet operations: loads the Telnet library at the first call
+// (library_loader.h) and forwards each call to it. The load is kept single by a lock; a
+// failed load is tried again at the next call.
 #include <mutex>
 #include <string>
 
@@ -28,14 +26,14 @@ Library library;
 
 template <typename Function>
 void lookUp(void* handle, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(handle, name));
+    function = reinterpret_cast<Function>(FindFunction(handle, name));
 }
 
 // Returns 0 once the library is loaded, or kInetLoadFailed.
 int loadLibrary() {
     std::lock_guard<std::mutex> guard(loadLock);
     if (loaded) return 0;
-    void* handle = LoadBesideExecutable("libstepinet.so");
+    void* handle = LoadModule("stepinet");
     if (handle == nullptr) return kInetLoadFailed;
     lookUp(handle, "InetTelnetOpen", library.open);
     lookUp(handle, "InetTelnetWrite", library.write);

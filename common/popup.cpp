@@ -1,8 +1,6 @@
 // Chooses the popup back end once per process and forwards the popups to it.
 #include "popup.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,18 +21,12 @@ private:
     int error_;
 };
 
-bool displaySet() {
-    const char* x = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 // Loads the gui module and opens the display. Null, with the reason in `error`, when
 // either fails.
 PopupBackend* loadGuiBackend(int& error) {
-    void* module = LoadBesideExecutable("libsteppopup_gui.so");
+    void* module = LoadModule("steppopup_gui");
     auto make = module == nullptr ? nullptr
-                                  : reinterpret_cast<PopupBackend* (*)()>(dlsym(module, "StepToolsGuiPopupBackend"));
+                                  : reinterpret_cast<PopupBackend* (*)()>(FindFunction(module, "StepToolsGuiPopupBackend"));
     if (make == nullptr) {
         error = kPopupNoGuiModule;
         return nullptr;
@@ -57,7 +49,7 @@ PopupBackend& chooseBackend() {
     }
     if (std::strcmp(choice, "auto") != 0)
         std::fprintf(stderr, "popups: unknown STEPTOOLS_POPUP \"%s\", using auto\n", choice);
-    if (displaySet()) {
+    if (DesktopAvailable()) {
         if (PopupBackend* gui = loadGuiBackend(error)) return *gui;
     }
     return TtyPopupBackend();

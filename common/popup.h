@@ -1,7 +1,7 @@
 // Modal operator popups. The back end is chosen at the first popup by STEPTOOLS_POPUP:
-// "tty" (a prompt on the controlling terminal), "gui" (a window, from the module
-// libsteppopup_gui.so) or "auto" (the default: gui when DISPLAY or WAYLAND_DISPLAY is set
-// and the display opens, else tty). Popups never write to standard output.
+// "tty" (a prompt on the terminal), "gui" (a window, from the module steppopup_gui) or
+// "auto" (the default: gui when a desktop is available and the module opens it, else tty).
+// Popups never write to standard output.
 #pragma once
 
 enum PopupError {
@@ -26,5 +26,9 @@ public:
     virtual int confirm(const char* title, const char* text) = 0;
 };
 
-// The terminal back end, on /dev/tty.
+// The terminal back end: /dev/tty on Linux, the console on Windows.
 PopupBackend& TtyPopupBackend();
+
+// Whether gui popups can be expected to show: a display is set (Linux), the session is
+// interactive (Windows). Used by "auto".
+bool DesktopAvailable();

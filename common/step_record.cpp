@@ -1,14 +1,11 @@
 #include "step_record.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "record_file.h"
 
 namespace {
 
@@ -134,22 +131,9 @@ void write(int status) {
     std::string line = "{" + record.head + ",\"link\":" + record.link + ",\"open\":" + record.open + ",\"events\":[" +
                        record.events + "]," + TextField("stdout", record.out) +
                        ",\"exit\":" + std::to_string(status & 0xFF) + ",\"ms\":" + number(millisecondsSinceStart()) + "}\n";
-    int fd = ::open(record.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    const char* failure = nullptr;
-    if (fd < 0) {
-        failure = std::strerror(errno);
-    } else {
-        flock(fd, LOCK_EX);
-        ssize_t n = ::write(fd, line.data(), line.size());
-        if (n != static_cast<ssize_t>(line.size())) {
-            failure = n < 0 ? std::strerror(errno) : "short write";
-            // A partial line would corrupt the next record: take it back.
-            if (n > 0 && ftruncate(fd, lseek(fd, 0, SEEK_END) - n) != 0) failure = "short write, partial line left";
-        }
-        close(fd);
-    }
-    if (failure != nullptr)
-        std::fprintf(stderr, "steptools: cannot write the step record to %s: %s\n", record.path.c_str(), failure);
+    std::string failure;
+    if (!AppendWhole(record.path, line, failure))
+        std::fprintf(stderr, "steptools: cannot write the step record to %s: %s\n", record.path.c_str(), failure.c_str());
 }
 
 }  // namespace

@@ -4,14 +4,6 @@
 // from the data and escapes 0xFF (telnet_codec.h).
 #include "inet.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -20,6 +12,7 @@
 #include <vector>
 
 #include "deadline.h"
+#include "socket_layer.h"
 #include "telnet_codec.h"
 
 namespace {
@@ -34,14 +27,14 @@ const std::vector<telnet::AcceptedOption> kAcceptedOptions = {
 };
 
 struct Connection {
-    int fd = -1;
+    Socket socket = kNoSocket;
     telnet::Codec telnet{kAcceptedOptions};
     std::string received;        // data bytes not yet handed to a read
     timespec sendDeadline{};     // bounds the socket writes of the current call
     int sendError = 0;           // first failure of a socket write, as an InetError
     int lastReadCount = 0;       // bytes stored by the last read
     ~Connection() {
-        if (fd >= 0) close(fd);
+        if (socket != kNoSocket) CloseSocket(socket);
     }
 };
 
@@ -55,45 +48,15 @@ Connection* find(int handle) {
 }
 
 void sendToSocket(Connection& c, const char* data, size_t size) {
-    while (size > 0 && c.sendError == 0) {
-        ssize_t n = send(c.fd, data, size, MSG_NOSIGNAL);  // a reset peer must not raise SIGPIPE
-        if (n > 0) {
-            data += n;
-            size -= static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            int revents = WaitFor(c.fd, POLLOUT, c.sendDeadline);
-            if (revents == 0) c.sendError = kInetTimeout;
-            else if (revents < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) c.sendError = kInetConnectionClosed;
-            continue;
-        }
-        c.sendError = (errno == EPIPE || errno == ECONNRESET) ? kInetConnectionClosed : kInetNetworkError;
-    }
-}
-
-// Acknowledges received segments at once: a server that sent a small segment (a
-// negotiation answer) holds its next one under Nagle until that ACK arrives. The kernel
-// clears the flag again by itself, so it is set after every receive.
-void acknowledgeAtOnce(int fd) {
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    if (c.sendError == 0) c.sendError = SendAll(c.socket, data, size, c.sendDeadline);
 }
 
 // Receives what the socket holds into c.received. Returns the count of socket bytes taken
 // (which may decode to no data), 0 when the deadline passed, or an InetError.
 int receiveMore(Connection& c, const timespec& deadline) {
-    int revents = WaitFor(c.fd, POLLIN, deadline);
-    if (revents == 0) return 0;
-    if (revents < 0) return kInetNetworkError;
     char chunk[4096];
-    ssize_t n = recv(c.fd, chunk, sizeof chunk, 0);
-    acknowledgeAtOnce(c.fd);
-    if (n == 0) return kInetConnectionClosed;
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) return 1;  // spurious wake-up: look again
-        return errno == ECONNRESET ? kInetConnectionClosed : kInetNetworkError;
-    }
+    int n = ReceiveSome(c.socket, chunk, sizeof chunk, deadline);
+    if (n <= 0) return n;
     std::string reply;
     c.telnet.receive(std::string_view(chunk, static_cast<size_t>(n)), c.received, reply);
     if (!reply.empty()) {
@@ -102,7 +65,7 @@ int receiveMore(Connection& c, const timespec& deadline) {
         c.sendError = 0;
         sendToSocket(c, reply.data(), reply.size());
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 // Hands the first `count` received bytes to the caller's buffer.
@@ -150,34 +113,6 @@ int readReply(int handle, char* buffer, long maxBytes, const char* endText, doub
     return r;
 }
 
-int connectWithin(const addrinfo* address, const timespec& deadline, int* error) {
-    int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                    address->ai_protocol);
-    if (fd < 0) {
-        *error = kInetOutOfResources;
-        return -1;
-    }
-    if (connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
-        if (errno != EINPROGRESS) {
-            close(fd);
-            *error = kInetConnectFailed;
-            return -1;
-        }
-        int revents = WaitFor(fd, POLLOUT, deadline);
-        int soError = 0;
-        socklen_t length = sizeof soError;
-        if (revents <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0 || soError != 0) {
-            close(fd);
-            *error = revents == 0 ? kInetTimeout : kInetConnectFailed;
-            return -1;
-        }
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // commands are short lines
-    acknowledgeAtOnce(fd);
-    return fd;
-}
-
 }  // namespace
 
 extern "C" {
@@ -185,20 +120,11 @@ extern "C" {
 int InetTelnetOpen(const char* host, unsigned short port, int connectTimeoutMs) {
     if (host == nullptr) return kInetBadArgument;
     timespec deadline = DeadlineAfter((connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultConnectTimeoutMs) / 1000.0);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* addresses = nullptr;
-    if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &addresses) != 0 || addresses == nullptr)
-        return kInetUnknownHost;
-    int error = kInetConnectFailed;
-    int fd = -1;
-    for (addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) fd = connectWithin(a, deadline, &error);
-    freeaddrinfo(addresses);
-    if (fd < 0) return error;
-
+    Socket socket = kNoSocket;
+    int r = ConnectSocket(host, port, deadline, socket);
+    if (r < 0) return r;
     auto connection = std::make_unique<Connection>();
-    connection->fd = fd;
+    connection->socket = socket;
     std::lock_guard<std::mutex> guard(connectionsLock);
     connections.push_back(std::move(connection));
     return static_cast<int>(connections.size() - 1);

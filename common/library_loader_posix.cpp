@@ -19,11 +19,16 @@ std::string executableDirectory() {
 
 }  // namespace
 
-void* LoadBesideExecutable(const char* fileName) {
+void* LoadModule(const char* name) {
     std::string dir = executableDirectory();
-    for (const std::string& candidate : {dir + "/" + fileName, dir + "/../lib/" + fileName,
-                                         dir + "/../" STEPTOOLS_PRIVATE_LIBDIR "/" + fileName}) {
+    std::string file = std::string("lib") + name + ".so";
+    for (const std::string& candidate : {dir + "/" + file, dir + "/../lib/" + file,
+                                         dir + "/../" STEPTOOLS_PRIVATE_LIBDIR "/" + file}) {
         if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
     }
     return nullptr;
+}
+
+void* FindFunction(void* module, const char* name) {
+    return dlsym(module, name);
 }

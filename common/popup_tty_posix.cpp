@@ -1,4 +1,5 @@
-// Popups as prompts on the controlling terminal (/dev/tty), never on standard output.
+// Popups as prompts on the controlling terminal (/dev/tty), never on standard output; and
+// whether a desktop is there for gui popups.
 #include "popup.h"
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -85,4 +87,10 @@ public:
 PopupBackend& TtyPopupBackend() {
     static TtyBackend backend;
     return backend;
+}
+
+bool DesktopAvailable() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
