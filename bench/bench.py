@@ -70,6 +70,27 @@ def measure_alternating(argv, env_a, env_b, expect, runs=RUNS):
                  for t, e in zip(times, (env_a, env_b)))
 
 
+def measure_windows(env, b):
+    """The same step with the Windows program under Wine (warm: a persistent wineserver),
+    next to the Linux one, when build-win/ exists (scripts/build-windows.sh)."""
+    exe = os.path.join(ROOT, "build-win", "bin", "opquery_multi.exe")
+    wine = "/usr/bin/wine"
+    if not (os.path.exists(exe) and os.path.exists(wine)):
+        return []
+    wenv = dict(env, WINEPREFIX=os.path.join(ROOT, "build-win", "wineprefix"), WINEDEBUG="-all",
+                WINEDLLOVERRIDES="mscoree,mshtml=")
+    subprocess.run(["wineserver", "-p"], env=wenv)
+    subprocess.run([wine, os.path.join(ROOT, "build-win", "tests", "telnet_codec_test.exe")], env=wenv,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        step = ["!q", "!m", "DEV", "ID?", "COM7,115200"]
+        linux = measure("linux step", [b("opquery_multi")] + step, env, 1, runs=min(RUNS, 100))
+        windows = measure("windows step", [wine, exe] + step, wenv, 1, runs=min(RUNS, 100))
+    finally:
+        subprocess.run(["wineserver", "-k"], env=wenv)
+    return [("opquery_multi (Linux)", linux), ("opquery_multi.exe under Wine, warm", windows)]
+
+
 def terminator_to_exit(env, port_dir, runs=RUNS):
     """Plays the device itself: answers the command and times from the reply's carriage
     return reaching the port to the exit of opquery_multi."""
@@ -171,6 +192,7 @@ def main():
         finally:
             s2n.terminate()
             s2n.wait()
+        windows_rows = measure_windows(env, b)
         latency = terminator_to_exit(env, port_dir)
     finally:
         sim.terminate()
@@ -183,6 +205,8 @@ def main():
     (raw_ms, _), (telnet_ms, _) = ser2net_rows[0][1], ser2net_rows[1][1]
     for name, (ms, rss) in ser2net_rows:
         print(f"{name:50} {ms:10.3f} {ms / raw_ms:8.2f} {rss:13.2f}   (x raw TCP)")
+    for name, (ms, rss) in windows_rows:
+        print(f"{name:50} {ms:10.3f} {ms / windows_rows[0][1][0]:8.2f} {rss:13.2f}   (x the Linux step)")
     print(f"{'opquery_multi, records off (in turns with on)':50} {records_off[0]:10.3f} {records_off[0] / floor[0]:8.2f} {records_off[1]:13.2f}")
     print(f"{'opquery_multi, STEPTOOLS_RECORD set':50} {records_on[0]:10.3f} {records_on[0] / floor[0]:8.2f} {records_on[1]:13.2f}"
           f"   (+{(records_on[0] / records_off[0] - 1) * 100:.1f} % with records)")

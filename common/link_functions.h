@@ -22,3 +22,7 @@ struct PortSpec {
     int number;
 };
 PortSpec SplitPortSpec(const char* text);
+
+// A program's name as the station's platform gave it to main: its file name without the
+// directory (either separator) and without a Windows ".exe".
+std::string ProgramName(const char* argv0);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link_functions.h"
 #include "record_file.h"
 
 namespace {
@@ -104,9 +105,7 @@ void start(int argc, char** argv) {
     record.active = true;
     record.path = path;
     record.start = std::chrono::steady_clock::now();
-    const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
-    const char* slash = std::strrchr(name, '/');
-    record.head = "\"time\":" + JsonString(rfc3339Now()) + "," + TextField("program", slash != nullptr ? slash + 1 : name);
+    record.head = "\"time\":" + JsonString(rfc3339Now()) + "," + TextField("program", ProgramName(argc > 0 ? argv[0] : nullptr));
     std::string args, argsHex;
     bool allUtf8 = true;
     for (int i = 1; i < argc; ++i) {

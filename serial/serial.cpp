@@ -24,9 +24,7 @@ constexpr int kReadSize = 256;
 constexpr int kMaxResultSize = 511;
 
 [[noreturn]] void usage(const char* name) {
-    // The program's file name without its directory, as the station's platform gave it.
-    const char* slash = std::strrchr(name, '/');
-    std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", slash != nullptr ? slash + 1 : name);
+    std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", ProgramName(name).c_str());
     RecordExit(1);
     std::exit(1);
 }

@@ -55,6 +55,7 @@ TEST_P(EveryProgram, FloodOfBytesIsReadInBoundedPieces) {
 }
 
 TEST_P(EveryProgram, DeviceThatVanishesMidReadIsNoPass) {
+    SKIP_UNDER_WINE(kWineVanish);
     RunResult r = run(Args(GetParam(), "PA", "DIE", "COM7,115200"));
     EXPECT_EQ(r.out, "-1\n") << r.err;
     EXPECT_EQ(r.status, GetParam() == "serial" ? 0 : 255);
@@ -62,6 +63,7 @@ TEST_P(EveryProgram, DeviceThatVanishesMidReadIsNoPass) {
 
 
 TEST_P(EveryProgram, PortHeldByAnotherProgramIsAnOpenFailure) {
+    SKIP_UNDER_WINE(kWineExclusive);
     PtyDevice device("COM8");
     setenv("STEPTOOLS_PORT_DIR", device.portDir().c_str(), 1);
     ASSERT_EQ(OpenComConfig(1, "COM8", 9600, 0, 8, 1, 512, 512), 0);
@@ -133,6 +135,7 @@ class DeadLink : public ::testing::TestWithParam<DeadLinkCase> {};
 
 TEST_P(DeadLink, IsNeverAPass) {
     const DeadLinkCase& c = GetParam();
+    if (!c.operatorSteps.empty()) SKIP_UNDER_WINE(kWineConsole);
     ProgramRun run(c.program, c.args, Device().env(), true);
     for (const auto& [prompt, keys] : c.operatorSteps) {
         ASSERT_TRUE(run.waitTerminal(prompt)) << run.terminalText();
@@ -177,12 +180,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A name beginning with "/" can never be a host: it is a serial device path.
 TEST_P(TelnetProgram, DevicePathIsASerialPort) {
+    SKIP_UNDER_WINE(kWinePaths);
     RunResult r = run(Args(GetParam(), "ECHO", "PING", Device().portDir() + "/COM7,115200"));
     EXPECT_EQ(r.out, "1\n") << r.err;
     EXPECT_EQ(r.status, 1);
 }
 
 TEST(Faults, FormatDirectivesInTheTestNameAreShownAsTheyAre) {
+    SKIP_UNDER_WINE(kWineConsole);
     ProgramRun run("opquery_multi_responses", {"%s%n%x", "!m", "NOT ECHO_", "PING", "COM7,115200", "1", "1", "1"},
                    Device().env(), true);
     ASSERT_TRUE(run.waitTerminal("Press Enter")) << run.terminalText();

@@ -66,4 +66,16 @@ INSTANTIATE_TEST_SUITE_P(Rules, GetBaudTest,
                                            BaudCase{"host,99999999999999999999", 2147483647, "host"},
                                            BaudCase{"host,-5", -5, "host"}));
 
+TEST(ProgramName, WithoutDirectoryOrExe) {
+    struct Case {
+        const char* argv0;
+        std::string name;
+    };
+    for (const Case& c : {Case{"serial", "serial"}, Case{"/usr/bin/serial", "serial"}, Case{"build/bin/opquery", "opquery"},
+                          Case{"Z:\\work\\bin\\serial.exe", "serial"}, Case{"C:/st/opquery_multi.exe", "opquery_multi"},
+                          Case{".exe", ".exe"}, Case{nullptr, ""}}) {
+        EXPECT_EQ(ProgramName(c.argv0), c.name) << (c.argv0 != nullptr ? c.argv0 : "null");
+    }
+}
+
 }  // namespace

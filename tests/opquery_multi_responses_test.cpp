@@ -31,6 +31,7 @@ class ResponsesVerdicts : public ::testing::TestWithParam<std::tuple<ResponsesCa
 
 TEST_P(ResponsesVerdicts, PrintsAndReturnsTheVerdict) {
     const auto& [c, telnet] = GetParam();
+    if (c.name.find("Vanish") != std::string::npos && !telnet) SKIP_UNDER_WINE(kWineVanish);
     std::vector<std::string> args = {"Boot", "!message", c.args[0], c.args[1], Device().linkSpec(telnet)};
     args.insert(args.end(), c.args.begin() + 2, c.args.end());
     RunResult r = RunProgram("opquery_multi_responses", args, Device().env());
@@ -63,6 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(OpqueryMultiResponses, FailurePopupNamesTheTestAndItsNumber) {
+    SKIP_UNDER_WINE(kWineConsole);
     struct Case {
         std::vector<std::string> args;  // list, command, timeout, tests, lines per test
         std::string shown;
@@ -86,6 +88,7 @@ TEST(OpqueryMultiResponses, FailurePopupNamesTheTestAndItsNumber) {
 }
 
 TEST(OpqueryMultiResponses, CommunicationErrorPopupOnAFailedRead) {
+    SKIP_UNDER_WINE(kWineConsole);
     ProgramRun run("opquery_multi_responses", {"Boot", "!m", "OK_PA_", "DIE", "COM7,115200", "2", "2", "1"},
                    Device().env(), true);
     ASSERT_TRUE(run.waitTerminal("Communication error")) << run.terminalText();
@@ -96,6 +99,7 @@ TEST(OpqueryMultiResponses, CommunicationErrorPopupOnAFailedRead) {
 }
 
 TEST(OpqueryMultiResponses, SerialReadOfNoByteEndsWithoutPopup) {
+    SKIP_UNDER_WINE(kWineConsole);
     // The line "\r" delivers no byte.
     ProgramRun run("opquery_multi_responses", {"Boot", "!m", "X_", "ZERO", "COM7,115200", "2", "1", "1"},
                    Device().env(), true);
@@ -106,6 +110,7 @@ TEST(OpqueryMultiResponses, SerialReadOfNoByteEndsWithoutPopup) {
 }
 
 TEST(OpqueryMultiResponses, MessageIsShownBeforeTheReadsAndCommandSentBefore) {
+    SKIP_UNDER_WINE(kWineConsole);
     ProgramRun run("opquery_multi_responses", {"Boot", "Power the board", "OK_READY_", "INIT", "COM7,115200"},
                    Device().env(), true);
     ASSERT_TRUE(run.waitTerminal("Press Enter"));

@@ -50,6 +50,7 @@ class OpqueryMultiVerdicts : public ::testing::TestWithParam<std::tuple<VerdictC
 
 TEST_P(OpqueryMultiVerdicts, PrintsAndReturnsTheVerdict) {
     const auto& [c, telnet] = GetParam();
+    if (c.name.find("Vanish") != std::string::npos && !telnet) SKIP_UNDER_WINE(kWineVanish);
     std::vector<std::string> args = {"!question", "!message", c.expected, c.command,
                                      Device().linkSpec(telnet)};
     args.insert(args.end(), c.args.begin(), c.args.end());
@@ -149,6 +150,7 @@ TEST(OpqueryMulti, LowerCaseComIsATelnetHost) {
 }
 
 TEST(OpqueryMulti, PortThatIsMissingOrHeldIsACommunicationError) {
+    SKIP_UNDER_WINE(kWineExclusive);
     RunResult missing = Multi({"!q", "!m", "X", "LAMP?", "COM99,9600"});
     EXPECT_EQ(missing.out, "-1\n");
     EXPECT_EQ(missing.status, 255);
@@ -170,6 +172,7 @@ TEST(OpqueryMulti, PortThatIsMissingOrHeldIsACommunicationError) {
 }
 
 TEST(OpqueryMulti, UsageErrorIsNeverAPass) {
+    SKIP_UNDER_WINE(kWineConsole);
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"q"}, {"q", "m", "e", "c"}}) {
         ProgramRun run("opquery_multi", args, {}, true);
@@ -192,6 +195,7 @@ struct OperatorCase {
 class OpqueryMultiOperator : public ::testing::TestWithParam<OperatorCase> {};
 
 TEST_P(OpqueryMultiOperator, VerdictCombinesOperatorAndReply) {
+    SKIP_UNDER_WINE(kWineConsole);
     const OperatorCase& c = GetParam();
     std::map<std::string, std::string> env = Device().env();
     ProgramRun run("opquery_multi", {c.question, c.message, c.expected, "LAMP?", "COM7,115200"}, env, true);

@@ -31,6 +31,7 @@ class OpqueryVerdicts : public ::testing::TestWithParam<std::tuple<OpqueryCase, 
 
 TEST_P(OpqueryVerdicts, PrintsAndReturnsTheVerdict) {
     const auto& [c, telnet] = GetParam();
+    if (c.name.find("Vanish") != std::string::npos && !telnet) SKIP_UNDER_WINE(kWineVanish);
     std::vector<std::string> args = {"!question", "!message", c.expected, c.command, Device().linkSpec(telnet)};
     args.insert(args.end(), c.more.begin(), c.more.end());
     RunResult r = RunProgram("opquery", args, Device().env());
@@ -86,6 +87,7 @@ TEST(Opquery, TelnetHexCommandSendsTheBytesNotTheText) {
 }
 
 TEST(Opquery, SerialReadOfNoBytesIsACommunicationError) {
+    SKIP_UNDER_WINE(kWineConsole);
     PtyDevice device("COM8");
     ProgramRun run("opquery", {"!q", "Press when ready", "X", "!", "COM8,9600", "1"}, device.env(), true);
     ASSERT_TRUE(run.waitTerminal("Press Enter"));
@@ -99,6 +101,7 @@ TEST(Opquery, SerialReadOfNoBytesIsACommunicationError) {
 }
 
 TEST(Opquery, OperatorAnswerEntersBinaryAndTextChecks) {
+    SKIP_UNDER_WINE(kWineConsole);
     struct Case {
         std::string expected, command, answer, out;
     };

@@ -49,10 +49,19 @@ int spawn(const std::string& program, const std::vector<std::string>& args,
     }
     std::vector<char*> argv;
     std::string path = program.find('/') == std::string::npos ? BinDir() + "/" + program : program;
+    // The Windows programs under test run through Wine; the simulator stays the Linux one.
+    std::string windowsPath = WindowsProgramsDir() + "/" + program + ".exe";
+    bool windows = UnderWine() && program.find('/') == std::string::npos && program != "devsim";
+    static char wine[] = "wine";
+    if (windows) {
+        argv.push_back(wine);
+        path = windowsPath;
+    }
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
+    if (windows) execvp("wine", argv.data());
+    else execv(path.c_str(), argv.data());
     _exit(127);
 }
 
@@ -75,6 +84,15 @@ std::string runCommandOutput(int fd, double timeoutSeconds, const std::string& u
 }  // namespace
 
 std::string BinDir() { return STEPTOOLS_BIN_DIR; }
+
+std::string WindowsProgramsDir() {
+    const char* dir = std::getenv("STEPTOOLS_TEST_WINDOWS_BIN");
+    return dir != nullptr ? dir : "";
+}
+
+bool UnderWine() {
+    return !WindowsProgramsDir().empty();
+}
 
 std::string MakeTempDir() {
     char pattern[] = "/tmp/steptools-test-XXXXXX";
@@ -106,6 +124,7 @@ ProgramRun::ProgramRun(const std::string& program, const std::vector<std::string
         ttyPath = ptsname(master_);
     }
     pid_ = spawn(program, args, env, out[1], err[1], ttyPath);
+    windows_ = UnderWine() && program.find('/') == std::string::npos && program != "devsim";
     close(out[1]);
     close(err[1]);
     outFd_ = out[0];
@@ -172,6 +191,17 @@ RunResult ProgramRun::finish(double timeoutSeconds) {
     readAvailable(outFd_, result.out);
     readAvailable(errFd_, result.err);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.rawOut = result.out;
+    if (windows_) {
+        // A Windows console program writes in text mode: LF goes out as CR LF. The tests
+        // compare what the station reads after the C library undoes that.
+        for (std::string* text : {&result.out, &result.err}) {
+            std::string lf;
+            for (size_t i = 0; i < text->size(); ++i)
+                if (!((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n')) lf += (*text)[i];
+            *text = lf;
+        }
+    }
     return result;
 }
 

@@ -8,11 +8,25 @@
 #include <vector>
 
 std::string BinDir();                 // where the programs are built
+// With STEPTOOLS_TEST_WINDOWS_BIN set to the Windows build's bin folder, the same tests run
+// the Windows programs (.exe) through Wine; the device simulator stays the Linux one.
+std::string WindowsProgramsDir();
+bool UnderWine();
+
+// Skips the current test when the Windows programs run under Wine, which cannot show it.
+#define SKIP_UNDER_WINE(reason) \
+    if (UnderWine()) GTEST_SKIP() << "Wine cannot show this: " << (reason)
+inline constexpr const char* kWineVanish = "Wine does not report a serial device that disappears";
+inline constexpr const char* kWineExclusive = "Wine does not honour a serial port's exclusive sharing mode";
+inline constexpr const char* kWineConsole = "Wine's console is not the test's pseudo-terminal";
+inline constexpr const char* kWineBaud = "Wine's serial layer takes only the classic baud rates";
+inline constexpr const char* kWinePaths = "a Linux device path means nothing to a Windows program";
 std::string MakeTempDir();            // a fresh directory, removed by nobody (under /tmp)
 std::string HexOf(const std::string& bytes);
 
 struct RunResult {
-    std::string out;
+    std::string out;      // standard output; under Wine with the text mode's CR LF read as LF
+    std::string rawOut;   // standard output as the bytes came
     std::string err;
     int status = -1;      // exit status 0..255, or -1 when killed by a signal or the test's timeout
     double seconds = 0;
@@ -39,6 +53,7 @@ public:
 private:
     void drainTerminal(int timeoutMs);
     int pid_ = -1;
+    bool windows_ = false;  // a Windows program, run through Wine
     int outFd_ = -1;
     int errFd_ = -1;
     int master_ = -1;
