@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite through ctest: on the
-# normal build (build/), the package test, a short run of the fuzz targets, then the suite
-# again under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
+# normal build (build/), the package test, the Windows programs under Wine, a short run of
+# the fuzz targets, then the suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh xvfb xdotool openbox wmctrl x11-utils x11-xserver-utils imagemagick \
@@ -10,6 +11,8 @@ bash scripts/build.sh
 (cd build && ctest --output-on-failure -j2)
 # The Debian package: lintian, unpacked and run from elsewhere, manual pages.
 bash tests/package_test.sh
+# The Windows programs, cross-built, under Wine: unit tests and the end-to-end suites.
+bash tests/windows_test.sh
 # Each fuzz target briefly on its seed corpus (fuzz/run.sh runs them longer).
 FUZZ_SECONDS=${FUZZ_SECONDS:-10} bash fuzz/run.sh
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTEPTOOLS_SANITIZE=ON >/dev/null

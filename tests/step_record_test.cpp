@@ -105,7 +105,10 @@ TEST_P(StepRecords, SayWhatTheProgramDid) {
     EXPECT_EQ(rec["time"].get<std::string>().size(), 24u) << rec["time"];  // 2026-12-10T06:30:00.123Z
 
     if (c.program == "opquery_multi_responses" && args[4] == "COM9") {
-        EXPECT_EQ(rec["link"], json::parse(R"({"kind":"serial","port":"COM9","device":"/dev/ttyS8","baud":9600})"));
+        // On Windows COM9 is a reserved name in every folder: the device is shown as looked up.
+        if (!UnderWine())
+            EXPECT_EQ(rec["link"], json::parse(R"({"kind":"serial","port":"COM9","device":"/dev/ttyS8","baud":9600})"));
+        EXPECT_EQ(rec["link"]["port"], "COM9");
         EXPECT_EQ(rec["open"], -4);
     } else if (args.size() < 3 || (c.program != "serial" && args.size() < 5)) {
         EXPECT_TRUE(rec["link"].is_null());  // a usage error opens nothing
@@ -196,6 +199,7 @@ TEST(StepRecord, ReadKeepsTheTerminatorItConsumedAndPopupsTheirAnswers) {
 }
 
 TEST(StepRecord, TextsThatAreNotUtf8StayValidJsonAndLossless) {
+    SKIP_UNDER_WINE(kWineAnsiArguments);
     std::string path = MakeTempDir() + "/steps.jsonl";
     std::string bad = "caf\xE9 \xFF\xFE";
     RunProgram("opquery_multi", {bad, "ż 中"}, {{"STEPTOOLS_RECORD", path}});
