@@ -18,6 +18,7 @@ public:
                            OPEN_EXISTING, 0, nullptr);
         // Answers typed before the popup appeared must not answer it.
         if (in_ != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(in_);
+        SetConsoleOutputCP(CP_UTF8);  // the texts are UTF-8
     }
     ~Console() {
         if (in_ != INVALID_HANDLE_VALUE) CloseHandle(in_);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "link_functions.h"
+#include "program_args.h"
 #include "record_file.h"
 
 namespace {
@@ -181,6 +182,7 @@ std::string TextField(const char* name, std::string_view bytes) {
 }
 
 int RunRecorded(int argc, char** argv, int (*body)(int, char**)) {
+    TakeUtf8Arguments(argc, argv);
     start(argc, argv);
     int status = body(argc, argv);
     std::fflush(stdout);

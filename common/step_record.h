@@ -14,8 +14,9 @@
 #include <string>
 #include <string_view>
 
-// Runs a program's body under a record: starts it, runs `body`, and writes it with the
-// status that `body` returns (which it passes on).
+// Runs a program's body under a record: takes the arguments as UTF-8 (program_args.h),
+// starts the record, runs `body`, and writes it with the status that `body` returns
+// (which it passes on).
 int RunRecorded(int argc, char** argv, int (*body)(int, char**));
 
 // Writes the record of a run that ends through exit() with `status` (the usage path).

@@ -198,8 +198,17 @@ TEST(StepRecord, ReadKeepsTheTerminatorItConsumedAndPopupsTheirAnswers) {
     EXPECT_EQ(events[3]["result"], 5);
 }
 
+TEST(StepRecord, TextsInAnyScriptAreKept) {
+    std::string path = MakeTempDir() + "/steps.jsonl";
+    RunProgram("opquery_multi", {"Czy lampka świeci?", "ż 中 Горит"}, {{"STEPTOOLS_RECORD", path}});
+    json rec = ReadRecords(path).at(0);
+    EXPECT_EQ(rec["args"][0], "Czy lampka świeci?");
+    EXPECT_EQ(rec["args"][1], "ż 中 Горит");
+    EXPECT_FALSE(rec.contains("args_hex"));
+}
+
 TEST(StepRecord, TextsThatAreNotUtf8StayValidJsonAndLossless) {
-    SKIP_UNDER_WINE(kWineAnsiArguments);
+    SKIP_UNDER_WINE(kWineUtf8Arguments);
     std::string path = MakeTempDir() + "/steps.jsonl";
     std::string bad = "caf\xE9 \xFF\xFE";
     RunProgram("opquery_multi", {bad, "ż 中"}, {{"STEPTOOLS_RECORD", path}});

@@ -21,8 +21,8 @@ inline constexpr const char* kWineExclusive = "Wine does not honour a serial por
 inline constexpr const char* kWineConsole = "Wine's console is not the test's pseudo-terminal";
 inline constexpr const char* kWineBaud = "Wine's serial layer takes only the classic baud rates";
 inline constexpr const char* kWinePaths = "a Linux device path means nothing to a Windows program";
-inline constexpr const char* kWineAnsiArguments =
-    "a Windows program's char arguments come through the ANSI code page, not as the bytes given";
+inline constexpr const char* kWineUtf8Arguments =
+    "Wine hands a Windows program its Linux arguments as UTF-8: other bytes cannot reach it";
 inline constexpr const char* kWineMappedAddress = "Wine's Winsock does not connect to an IPv4-mapped IPv6 address";
 std::string MakeTempDir();            // a fresh directory, removed by nobody (under /tmp)
 std::string HexOf(const std::string& bytes);

@@ -34,5 +34,72 @@ for log in build-win/test-logs/unit.log build-win/test-logs/programs.log; do
   [ "$f" -eq 0 ] || grep -A3 -E '\*\*\*Failed|FAILED' "$log" | head -60
 done
 skipped=$(grep -c 'Test *#.*Skipped' build-win/test-logs/programs.log)
+
+# The popup dialog on Xvfb under openbox, answered with xdotool as an operator would.
+check() {  # check NAME EXPECTED ACTUAL
+  total=$((total + 1))
+  if [ "$2" != "$3" ]; then
+    failed=$((failed + 1))
+    printf 'FAILED: %s: expected %q, got %q\n' "$1" "$2" "$3"
+  fi
+}
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v openbox >/dev/null; then
+  work=$(mktemp -d)
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$work/display" 2>/dev/null &
+  xvfb=$!
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -1 "$work/display")"
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  export STEPTOOLS_PORT_DIR="$work" STEPTOOLS_POPUP=gui
+  build/bin/devsim --pty COM7 >/dev/null 2>&1 &
+  sim=$!
+  sleep 0.5
+  window() {  # waits for the window titled $1; prints its id
+    for _ in $(seq 150); do xdotool search --name "^$1\$" 2>/dev/null | head -1 | grep . && return; sleep 0.1; done
+  }
+  popup() {  # popup OUTFILE ARGS...: a step whose verdict is the operator's answer, in the background
+    local out=$1
+    shift
+    wine build-win/bin/opquery_multi.exe "$@" COM7 0.1 0 >"$out" 2>/dev/null &
+  }
+  mkdir -p build-win/screenshots
+  popup "$work/q1" 'Is the lamp lit? Czy lampka świeci?' '!' ''
+  w=$(window Question)
+  sleep 0.8  # past the input guard
+  import -window "$w" -frame build-win/screenshots/question.png 2>/dev/null
+  xdotool key Return space
+  sleep 0.5
+  check "Enter and Space answer no question" 1 "$(xdotool search --name '^Question$' 2>/dev/null | grep -c .)"
+  xdotool key y
+  wait $!
+  check "y answers Yes" "1" "$(tr -d '\r' <"$work/q1")"
+  popup "$work/q2" 'Lamp lit?' '!' ''
+  window Question >/dev/null
+  sleep 0.8
+  xdotool key Escape
+  wait $!
+  check "Escape answers No" "0" "$(tr -d '\r' <"$work/q2")"
+  # Typing that began before the popup appeared does not answer it.
+  popup "$work/q3" 'Lamp lit?' '!' ''
+  xdotool type --delay 60 'yyyyyyyyyyyyyyyyyyyyyyyyyyyyyy'
+  window Question >/dev/null
+  sleep 0.3
+  check "type-ahead does not answer" 1 "$(xdotool search --name '^Question$' 2>/dev/null | grep -c .)"
+  sleep 0.8
+  xdotool key n
+  wait $!
+  check "after the guard n answers No" "0" "$(tr -d '\r' <"$work/q3")"
+  popup "$work/m1" '!' 'Look at the lamp, then close this message.' ''
+  w=$(window Message)
+  sleep 0.8
+  import -window "$w" -frame build-win/screenshots/message.png 2>/dev/null
+  xdotool key Return
+  wait $!
+  check "Enter closes the message" "1" "$(tr -d '\r' <"$work/m1")"
+  kill $sim $wm $xvfb 2>/dev/null
+  unset DISPLAY
+  rm -rf "$work"
+fi
 echo "windows: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,3 @@
+#include "program_args.h"
+
+void TakeUtf8Arguments(int&, char**&) {}
