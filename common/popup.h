@@ -30,5 +30,5 @@ public:
 PopupBackend& TtyPopupBackend();
 
 // Whether gui popups can be expected to show: a display is set (Linux), the session is
-// interactive (Windows). Used by "auto".
+// interactive (Windows). Used by "auto"; terminal_posix.cpp and terminal_win32.cpp.
 bool DesktopAvailable();

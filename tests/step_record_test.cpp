@@ -106,8 +106,9 @@ TEST_P(StepRecords, SayWhatTheProgramDid) {
 
     if (c.program == "opquery_multi_responses" && args[4] == "COM9") {
         // On Windows COM9 is a reserved name in every folder: the device is shown as looked up.
-        if (!UnderWine())
+        if (!UnderWine()) {
             EXPECT_EQ(rec["link"], json::parse(R"({"kind":"serial","port":"COM9","device":"/dev/ttyS8","baud":9600})"));
+        }
         EXPECT_EQ(rec["link"]["port"], "COM9");
         EXPECT_EQ(rec["open"], -4);
     } else if (args.size() < 3 || (c.program != "serial" && args.size() < 5)) {
@@ -273,8 +274,11 @@ TEST(StepRecord, RecordThatCannotBeWrittenChangesNothingButAWarning) {
                              : path[1] == 'n'      ? "No such file or directory"
                                                    : "Is a directory";
         std::string warning = "steptools: cannot write the step record to " + path + ": ";
-        if (UnderWine()) EXPECT_EQ(r.err.substr(0, warning.size()), warning) << r.err;  // Windows words the reason
-        else EXPECT_EQ(r.err, warning + reason + "\n");
+        if (UnderWine()) {
+            EXPECT_EQ(r.err.substr(0, warning.size()), warning) << r.err;  // Windows words the reason
+        } else {
+            EXPECT_EQ(r.err, warning + reason + "\n");
+        }
     }
 }
 
