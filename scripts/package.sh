@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package into build/packages/ and checks it with lintian. Its
-# dependencies come from the binaries (dpkg-shlibdeps); the gui module's libraries and the
-# fonts are only recommended, since the programs load the module at the first gui popup and
-# work without it (terminal popups).
+# Builds the Debian package into build/packages/ and checks it with lintian, and the zip of
+# the Windows programs into build-win/packages/ (cross-built with scripts/build-windows.sh).
+# The Debian package's dependencies come from the binaries (dpkg-shlibdeps); the gui
+# module's libraries and the fonts are only recommended, since the programs load the module
+# at the first gui popup and work without it (terminal popups).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh scdoc dpkg-dev lintian file
@@ -35,3 +36,13 @@ deb=$(ls build/packages/*.deb)
 echo "package: $deb"
 dpkg-deb --field "$deb" Depends Recommends
 lintian --fail-on error "$deb"
+
+# The Windows programs: the four .exe, the two DLLs beside them, and the README.
+bash scripts/setup.sh zip unzip >/dev/null
+bash scripts/build-windows.sh >/dev/null
+rm -rf build-win/packages
+mkdir -p build-win/packages/steptools
+cp build-win/bin/{opquery_multi,opquery,opquery_multi_responses,serial}.exe build-win/bin/{stepinet,steppopup_gui}.dll \
+   README.md build-win/packages/steptools/
+(cd build-win/packages && zip -qr steptools-1.0.0-windows-x64.zip steptools && rm -rf steptools)
+echo "package: build-win/packages/steptools-1.0.0-windows-x64.zip"

@@ -74,6 +74,12 @@ else
   echo "FAILED: gui popup: needs Xvfb, xdotool and openbox"
 fi
 
+# The Windows zip: the programs and their DLLs side by side, and the README.
+zip="build-win/packages/steptools-1.0.0-windows-x64.zip"
+check "the Windows zip holds the programs, the DLLs and the README" \
+  "README.md opquery.exe opquery_multi.exe opquery_multi_responses.exe serial.exe stepinet.dll steppopup_gui.dll" \
+  "$(unzip -Z1 "$zip" 2>/dev/null | sed -n 's|^steptools/||p' | grep . | sort | paste -sd' ')"
+
 for page in "$work"/moved/steptools/share/man/man*/*.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   check "man page $(basename "$page") renders without warnings" "" "$warnings"
