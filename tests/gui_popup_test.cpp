@@ -56,21 +56,7 @@ protected:
         }
     }
 
-    pid_t start(const std::vector<std::string>& argv) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            setsid();
-            int devNull = open("/dev/null", O_RDWR);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-            std::vector<char*> args;
-            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        return pid;
-    }
+    pid_t start(const std::vector<std::string>& argv) { return StartInBackground(argv); }
 
     // The environment of a step: popups in windows, a port that opens.
     std::map<std::string, std::string> guiEnv(const std::string& mode = "gui") const {

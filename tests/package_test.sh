@@ -5,6 +5,7 @@
 # lookup of the installed layout is proven. Each manual page must render without warnings.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+source tests/desktop.sh
 passed=0
 failed=0
 check() {  # check NAME EXPECTED ACTUAL
@@ -54,13 +55,7 @@ check "serial" 1 "$("$bin/serial" COM7,115200 'ID?' '!' 2>&1)"
 
 # A gui popup from the packaged module, answered on Xvfb under openbox.
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v openbox >/dev/null; then
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$work/display" 2>/dev/null &
-  xvfb=$!
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -1 "$work/display")"
-  openbox >/dev/null 2>&1 &
-  wm=$!
-  sleep 0.5
+  start_desktop "$work"
   STEPTOOLS_POPUP=gui "$bin/opquery_multi" 'Is the lamp lit?' '!' '' '!' COM7 0.1 0 >"$work/gui.out" 2>"$work/gui.err" &
   step=$!
   for _ in $(seq 100); do xdotool search --name '^Question$' >/dev/null 2>&1 && break; sleep 0.1; done

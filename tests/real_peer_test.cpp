@@ -45,21 +45,7 @@ bool Accepts(int port) {
 // A server process, stopped at the end of the test.
 class Server {
 public:
-    explicit Server(const std::vector<std::string>& argv) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            setsid();
-            int devNull = open("/dev/null", O_RDWR);
-            dup2(devNull, 0);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-            std::vector<char*> args;
-            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
+    explicit Server(const std::vector<std::string>& argv) : pid_(StartInBackground(argv)) {}
     ~Server() {
         kill(-pid_, SIGKILL);  // the servers and every child they forked
         waitpid(pid_, nullptr, 0);

@@ -205,6 +205,23 @@ RunResult ProgramRun::finish(double timeoutSeconds) {
     return result;
 }
 
+int StartInBackground(const std::vector<std::string>& argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, 0);
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env) {
     ProgramRun run(program, args, env);

@@ -64,6 +64,10 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// Starts `argv` (a full path first) in a session of its own with its output discarded, for
+// servers and desktops that a test needs beside the program under test. Returns its pid.
+int StartInBackground(const std::vector<std::string>& argv);
+
 // Runs a program to its end with no terminal.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env = {});

@@ -6,6 +6,7 @@
 # and builds build-win/.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+source tests/desktop.sh
 bash scripts/setup.sh wine wine64 >/dev/null
 bash scripts/build-windows.sh >/dev/null || { echo "windows: the cross-build failed"; exit 1; }
 
@@ -45,12 +46,7 @@ check() {  # check NAME EXPECTED ACTUAL
 }
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v openbox >/dev/null; then
   work=$(mktemp -d)
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$work/display" 2>/dev/null &
-  xvfb=$!
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -1 "$work/display")"
-  openbox >/dev/null 2>&1 &
-  wm=$!
+  start_desktop "$work"
   export STEPTOOLS_PORT_DIR="$work" STEPTOOLS_POPUP=gui
   build/bin/devsim --pty COM7 >/dev/null 2>&1 &
   sim=$!
