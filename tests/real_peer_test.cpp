@@ -81,14 +81,15 @@ TEST(RealPeers, Ser2netRawTelnetAndRfc2217) {
     for (const Port& p : ports) {
         ASSERT_TRUE(ser2net.waitPort(p.number)) << p.accepter;
         usleep(100000);  // ser2net lets go of the device after a connection closes
-        std::string spec = "127.0.0.1," + std::to_string(p.number);
-        RunResult r = RunProgram("opquery_multi", {"!q", "!m", "DEV 7", "ID?", spec});
+        std::string hostAndPort = "127.0.0.1," + std::to_string(p.number);
+        RunResult r = RunProgram("opquery_multi", {"!q", "!m", "DEV 7", "ID?", hostAndPort});
         EXPECT_EQ(r.out, "1\n") << p.accepter << r.err;
         usleep(100000);
-        RunResult responses = RunProgram("opquery_multi_responses", {"T", "!m", std::string(500, 'L') + "_", "LONG?", spec});
+        RunResult responses =
+            RunProgram("opquery_multi_responses", {"T", "!m", std::string(500, 'L') + "_", "LONG?", hostAndPort});
         EXPECT_EQ(responses.out, "1\n") << p.accepter << responses.err;
         usleep(100000);
-        RunResult block = RunProgram("opquery", {"!q", "!m", "DEV", "ID?", spec});
+        RunResult block = RunProgram("opquery", {"!q", "!m", "DEV", "ID?", hostAndPort});
         EXPECT_EQ(block.out, "1\n") << p.accepter << block.err;
     }
 }
