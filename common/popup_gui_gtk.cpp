@@ -12,14 +12,11 @@
 #include <string>
 
 #include "popup.h"
+#include "popup_gui.h"
 
 namespace {
 
-// How long a popup ignores input once it is on screen and focused. Long enough to swallow
-// the rest of a word typed into another window or a barcode scan's Enter (keys come every
-// 30 to 150 ms), and the second click of a double-click (at most 400 ms by default on X and
-// Windows); short enough that an operator who reads the text never meets it.
-constexpr gint64 kInputGuardMicroseconds = 400000;
+constexpr gint64 kInputGuardMicroseconds = kInputGuardMilliseconds * 1000;
 
 // Body text size: 15 pt is 20 px at 96 dpi; it grows with Xft.dpi and GDK_SCALE.
 constexpr const char* kStyle =
@@ -32,12 +29,8 @@ constexpr int kTextWidthChars = 44;       // wrapped text width; CJK characters 
 constexpr int kMargin = 18;
 constexpr int kOutsideHeight = 230;       // title bar, heading, buttons and hint beside the text
 
-constexpr const char* kFailureTitle = "The following Test failed";
-
-enum class Kind { Message, Question, Failure };
-
 struct Dialog {
-    Kind kind;
+    PopupKind kind;
     GtkWidget* window = nullptr;
     GtkWidget* buttons = nullptr;
     GMainLoop* loop = nullptr;
@@ -91,8 +84,8 @@ void startGuard(Dialog& d) {
 }
 
 // The answer a key gives, or -1 for none. Enter and Space answer no question.
-int answerForKey(Kind kind, guint keyval) {
-    if (kind == Kind::Question) {
+int answerForKey(PopupKind kind, guint keyval) {
+    if (kind == PopupKind::Question) {
         switch (keyval) {
             case GDK_KEY_y: case GDK_KEY_Y: return 1;
             case GDK_KEY_n: case GDK_KEY_N: case GDK_KEY_Escape: return 0;
@@ -230,10 +223,12 @@ GdkMonitor* pointerMonitor(GdkDisplay* display) {
     return m != nullptr ? m : gdk_display_get_primary_monitor(display);
 }
 
-int runDialog(const char* title, const char* text, bool question) {
+}  // namespace
+
+int RunDialog(PopupKind kind, const char* title, const char* text) {
     Dialog d;
-    d.kind = question ? Kind::Question
-                      : (std::string(title).rfind(kFailureTitle, 0) == 0 ? Kind::Failure : Kind::Message);
+    d.kind = kind;
+    bool question = kind == PopupKind::Question;
     d.loop = g_main_loop_new(nullptr, FALSE);
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -246,7 +241,7 @@ int runDialog(const char* title, const char* text, bool question) {
     gtk_window_set_urgency_hint(w, TRUE);
     gtk_window_set_resizable(w, FALSE);
     gtk_window_set_skip_taskbar_hint(w, FALSE);
-    gtk_window_set_icon_name(w, question ? "dialog-question" : d.kind == Kind::Failure ? "dialog-error" : "dialog-information");
+    gtk_window_set_icon_name(w, question ? "dialog-question" : d.kind == PopupKind::Failure ? "dialog-error" : "dialog-information");
     gtk_widget_add_events(window, GDK_VISIBILITY_NOTIFY_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
 
     GdkDisplay* display = gtk_widget_get_display(window);
@@ -259,17 +254,15 @@ int runDialog(const char* title, const char* text, bool question) {
     gtk_container_add(GTK_CONTAINER(window), outer);
 
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 16);
-    const char* icon = question ? "dialog-question" : d.kind == Kind::Failure ? "dialog-error" : "dialog-information";
+    const char* icon = question ? "dialog-question" : d.kind == PopupKind::Failure ? "dialog-error" : "dialog-information";
     GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
     gtk_widget_set_valign(image, GTK_ALIGN_START);
     gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
 
     GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
-    if (d.kind == Kind::Failure) {
+    if (d.kind == PopupKind::Failure) {
         // The failure says so in the window itself, not only in a title bar that may be absent.
-        std::string heading = title;
-        heading.erase(heading.find_last_not_of(' ') + 1);
-        gtk_box_pack_start(GTK_BOX(texts), label(heading, "steptools-heading"), FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(texts), label(FailureHeading(title), "steptools-heading"), FALSE, FALSE, 0);
     }
     // Long texts scroll; the buttons stay on screen below them.
     GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
@@ -292,7 +285,7 @@ int runDialog(const char* title, const char* text, bool question) {
     }
     gtk_box_pack_start(GTK_BOX(outer), d.buttons, FALSE, FALSE, 0);
     if (question) {
-        GtkWidget* hint = label("Y = Yes, N or Esc = No", "steptools-hint");
+        GtkWidget* hint = label(kAnswerHint, "steptools-hint");
         gtk_label_set_xalign(GTK_LABEL(hint), 1);
         gtk_box_pack_start(GTK_BOX(outer), hint, FALSE, FALSE, 0);
     }
@@ -326,28 +319,15 @@ int runDialog(const char* title, const char* text, bool question) {
     return d.answer;
 }
 
-class GuiBackend : public PopupBackend {
-public:
-    int message(const char* title, const char* text) override { return runDialog(title, text, false); }
-    int confirm(const char* title, const char* text) override { return runDialog(title, text, true); }
-};
-
-}  // namespace
-
-// The back end, or null when no display can be opened.
-extern "C" PopupBackend* StepToolsGuiPopupBackend() {
-    static GuiBackend backend;
-    static bool opened = false;
-    if (!opened) {
-        // The window class, so station integrators can write window-manager rules for it.
-        g_set_prgname("steptools");
-        if (!gtk_init_check(nullptr, nullptr)) return nullptr;
-        gdk_set_program_class("steptools");
-        GtkCssProvider* css = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(css, kStyle, -1, nullptr);
-        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
-                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-        opened = true;
-    }
-    return &backend;
+// Opened here once: the window class, so station integrators can write window-manager
+// rules for it, and the popups' style.
+bool StartGui() {
+    g_set_prgname("steptools");
+    if (!gtk_init_check(nullptr, nullptr)) return false;
+    gdk_set_program_class("steptools");
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css, kStyle, -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    return true;
 }

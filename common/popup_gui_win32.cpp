@@ -12,16 +12,15 @@
 #include <string>
 
 #include "popup.h"
+#include "popup_gui.h"
 
 namespace {
 
-constexpr DWORD kInputGuardMs = 400;  // as kInputGuardMicroseconds on Linux
 constexpr UINT_PTR kGuardTimer = 1;
 constexpr UINT_PTR kTopTimer = 2;
 constexpr int kYes = 101, kNo = 102, kOk = 103;
 constexpr int kTextWidthPoints = 330;  // about 44 characters of the 15 pt body text
 constexpr const wchar_t* kClassName = L"steptools";
-constexpr const char* kFailureTitle = "The following Test failed";
 // The system's icons and cursor, by number (the IDI_ and IDC_ names are the narrow ones here).
 const wchar_t* const kQuestionIcon = MAKEINTRESOURCEW(32514);
 const wchar_t* const kErrorIcon = MAKEINTRESOURCEW(32513);
@@ -72,7 +71,7 @@ void enableButtons(Dialog& d, bool on) {
 
 // (Re)starts the guard: the buttons wait, keys down now must be released first.
 void startGuard(Dialog& d) {
-    d.guardUntil = GetTickCount() + kInputGuardMs;
+    d.guardUntil = GetTickCount() + kInputGuardMilliseconds;
     for (int vk = 0x08; vk <= 0xFE; ++vk)
         if (GetAsyncKeyState(vk) & 0x8000) d.heldKeys.insert(static_cast<WPARAM>(vk));
     enableButtons(d, false);
@@ -178,10 +177,13 @@ HWND child(const wchar_t* cls, const std::wstring& text, DWORD style, int id, HW
     return w;
 }
 
-int runDialog(const char* title, const char* text, bool question) {
+}  // namespace
+
+int RunDialog(PopupKind kind, const char* title, const char* text) {
     Dialog d;
+    bool question = kind == PopupKind::Question;
     d.question = question;
-    d.failure = !question && std::string(title).rfind(kFailureTitle, 0) == 0;
+    d.failure = kind == PopupKind::Failure;
 
     HFONT font = bodyFont(15, FW_NORMAL);
     HFONT heading = bodyFont(17, FW_BOLD);
@@ -229,9 +231,7 @@ int runDialog(const char* title, const char* text, bool question) {
     int y = margin;
     if (d.failure) {
         // The failure says so in the window itself, not only in its title bar.
-        std::string headingText = title;
-        headingText.erase(headingText.find_last_not_of(' ') + 1);
-        MoveWindow(child(L"STATIC", wide(headingText), SS_NOPREFIX, 0, d.window, heading), x, y, textWidth, headingHeight,
+        MoveWindow(child(L"STATIC", wide(FailureHeading(title)), SS_NOPREFIX, 0, d.window, heading), x, y, textWidth, headingHeight,
                    FALSE);
         y += headingHeight;
     }
@@ -256,7 +256,7 @@ int runDialog(const char* title, const char* text, bool question) {
     }
     y += buttonHeight + margin / 2;
     if (question) {
-        HWND hint = child(L"STATIC", L"Y = Yes, N or Esc = No", SS_RIGHT, 0, d.window, hintFont);
+        HWND hint = child(L"STATIC", wide(kAnswerHint), SS_RIGHT, 0, d.window, hintFont);
         MoveWindow(hint, margin, y, clientWidth - 2 * margin, hintHeight, FALSE);
         y += hintHeight;
     }
@@ -266,7 +266,7 @@ int runDialog(const char* title, const char* text, bool question) {
     SetWindowPos(d.window, HWND_TOPMOST, work.left + (work.right - work.left - width) / 2,
                  work.top + (work.bottom - work.top - height) / 2, width, height, 0);
 
-    d.guardUntil = GetTickCount() + kInputGuardMs;
+    d.guardUntil = GetTickCount() + kInputGuardMilliseconds;
     enableButtons(d, false);
     ShowWindow(d.window, SW_SHOWNORMAL);
     SetForegroundWindow(d.window);
@@ -294,34 +294,19 @@ int runDialog(const char* title, const char* text, bool question) {
     return d.answer;
 }
 
-class GuiBackend : public PopupBackend {
-public:
-    int message(const char* title, const char* text) override { return runDialog(title, text, false); }
-    int confirm(const char* title, const char* text) override { return runDialog(title, text, true); }
-};
-
-}  // namespace
-
-// The back end, or null when no window can be made here.
-extern "C" __declspec(dllexport) PopupBackend* StepToolsGuiPopupBackend() {
-    static GuiBackend backend;
-    static bool registered = false;
-    if (!registered) {
-        // Sharp text on high-dpi screens: the sizes above follow the system's dpi.
-        if (HMODULE user32 = GetModuleHandleW(L"user32.dll"))
-            if (auto aware = reinterpret_cast<BOOL(WINAPI*)()>(
-                    reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetProcessDPIAware"))))
-                aware();
-        WNDCLASSEXW cls{};
-        cls.cbSize = sizeof cls;
-        cls.lpfnWndProc = windowProcedure;
-        cls.hInstance = GetModuleHandleW(nullptr);
-        cls.hCursor = LoadCursorW(nullptr, kArrowCursor);
-        cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        cls.lpszClassName = kClassName;
-        cls.hIcon = LoadIconW(nullptr, kQuestionIcon);
-        if (!RegisterClassExW(&cls)) return nullptr;
-        registered = true;
-    }
-    return &backend;
+// Registered once; sharp text on high-dpi screens (the sizes above follow the system's dpi).
+bool StartGui() {
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll"))
+        if (auto aware = reinterpret_cast<BOOL(WINAPI*)()>(
+                reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetProcessDPIAware"))))
+            aware();
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = windowProcedure;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.hCursor = LoadCursorW(nullptr, kArrowCursor);
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    cls.lpszClassName = kClassName;
+    cls.hIcon = LoadIconW(nullptr, kQuestionIcon);
+    return RegisterClassExW(&cls) != 0;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "log_escape.h"
 #include "telnet_codec.h"
 
 namespace {
@@ -59,21 +60,6 @@ std::vector<Rule> rules;
 std::string eol = "\r";
 FILE* logFile = nullptr;
 volatile sig_atomic_t stopping = 0;
-
-std::string escaped(const std::string& bytes) {
-    std::string out;
-    char buf[8];
-    for (unsigned char ch : bytes) {
-        if (ch == '\r') out += "\\r";
-        else if (ch == '\n') out += "\\n";
-        else if (ch == '\\') out += "\\\\";
-        else if (ch < 0x20 || ch >= 0x7F) {
-            std::snprintf(buf, sizeof buf, "\\x%02X", ch);
-            out += buf;
-        } else out += static_cast<char>(ch);
-    }
-    return out;
-}
 
 void logLine(const std::string& link, const std::string& what) {
     if (logFile == nullptr) return;
@@ -177,7 +163,7 @@ bool playReply(Link& link, const std::string& reply) {
             return false;
         } else std::fprintf(stderr, "devsim: unknown reply item \"%s\"\n", item.c_str());
         if (bytes.empty()) continue;
-        logLine(link.name(), "tx " + escaped(bytes.substr(0, 200)));
+        logLine(link.name(), "tx " + LogEscaped(bytes.substr(0, 200)));
         if (slowMs <= 0) link.send(bytes);
         else
             for (char ch : bytes) {
@@ -206,7 +192,7 @@ void serveInbox(Link& link) {
                 break;
             }
         if (raw != nullptr) {
-            logLine(link.name(), "command hex:" + escaped(raw->match));
+            logLine(link.name(), "command hex:" + LogEscaped(raw->match));
             link.inbox.erase(0, raw->match.size());
             if (!playReply(link, raw->reply)) return;
             continue;
@@ -221,7 +207,7 @@ void serveInbox(Link& link) {
             ++taken;
         link.inbox.erase(0, taken);
         if (line.empty()) continue;
-        logLine(link.name(), "command " + escaped(line));
+        logLine(link.name(), "command " + LogEscaped(line));
         const Rule* rule = findRule(line);
         if (rule != nullptr && !playReply(link, rule->reply)) return;
     }
@@ -331,14 +317,14 @@ public:
     // Feeds received socket bytes through the protocol and answers the commands.
     void receive(const char* data, size_t size) {
         static const char* kVerbs[] = {"WILL", "WONT", "DO", "DONT"};
-        logLine("telnet", "net " + escaped(std::string(data, size)));
+        logLine("telnet", "net " + LogEscaped(std::string(data, size)));
         std::string bytes, reply;
         telnet_.receive(std::string_view(data, size), bytes, reply, [](unsigned char verb, unsigned char option) {
             logLine("telnet", std::string("option ") + kVerbs[verb - telnet::kWill] + " " + std::to_string(option));
         });
         sendRaw(reply);
         if (!bytes.empty()) {
-            logLine("telnet", "rx " + escaped(bytes));
+            logLine("telnet", "rx " + LogEscaped(bytes));
             inbox.append(bytes);
         }
         if (fd_ >= 0) serveInbox(*this);
@@ -475,7 +461,7 @@ int main(int argc, char** argv) {
                 char buf[4096];
                 ssize_t n = read(pty->fd(), buf, sizeof buf);
                 if (n > 0) {
-                    logLine("pty", "rx " + escaped(std::string(buf, static_cast<size_t>(n))));
+                    logLine("pty", "rx " + LogEscaped(std::string(buf, static_cast<size_t>(n))));
                     pty->inbox.append(buf, static_cast<size_t>(n));
                     serveInbox(*pty);
                 }

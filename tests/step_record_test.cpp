@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "log_escape.h"
 #include "step_record.h"
 #include "test_support.h"
 
@@ -38,22 +39,6 @@ std::string Unhex(const std::string& hex) {
     return bytes;
 }
 
-// The bytes as the device simulator writes them into its log.
-std::string Escaped(const std::string& bytes) {
-    std::string out;
-    char buf[8];
-    for (unsigned char ch : bytes) {
-        if (ch == '\r') out += "\\r";
-        else if (ch == '\n') out += "\\n";
-        else if (ch == '\\') out += "\\\\";
-        else if (ch < 0x20 || ch >= 0x7F) {
-            std::snprintf(buf, sizeof buf, "\\x%02X", ch);
-            out += buf;
-        } else out += static_cast<char>(ch);
-    }
-    return out;
-}
-
 // Whether the simulator's log shows `bytes` going `direction` ("rx" or "tx") on `link`,
 // joining the chunks in which they crossed.
 bool DeviceLogShows(const std::string& link, const std::string& direction, const std::string& bytes) {
@@ -62,7 +47,7 @@ bool DeviceLogShows(const std::string& link, const std::string& direction, const
         std::string all, log = Device().log();
         for (size_t at = log.find(prefix); at != std::string::npos; at = log.find(prefix, at + 1))
             if (at == 0 || log[at - 1] == '\n') all += log.substr(at + prefix.size(), log.find('\n', at) - at - prefix.size());
-        if (all.find(Escaped(bytes)) != std::string::npos) return true;
+        if (all.find(LogEscaped(bytes)) != std::string::npos) return true;
         usleep(10000);
     }
     return false;
