@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "step_record.h"
+#include "record/step_record.h"
 
 void PrintOutput(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "inet.h"
-#include "popup.h"
+#include "telnet/inet.h"
+#include "popup/popup.h"
 #include "program_output.h"
-#include "serial_port.h"
-#include "step_record.h"
+#include "serial/serial_port.h"
+#include "record/step_record.h"
 
 int UsageError() {
     MessagePopup("Message", kUsageText);

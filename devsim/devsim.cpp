@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "log_escape.h"
-#include "telnet_codec.h"
+#include "telnet/telnet_codec.h"
 
 namespace {
 

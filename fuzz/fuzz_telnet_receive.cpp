@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "inet.h"
+#include "telnet/inet.h"
 
 namespace {
 int listener = -1;

@@ -1,7 +1,7 @@
 #include "operator_dialogue.h"
 
 #include "arguments.h"
-#include "popup.h"
+#include "popup/popup.h"
 
 QueryArguments ReadQueryArguments(int argc, char** argv) {
     return {argv[1], argv[2], argv[3], argv[4], SplitPortSpec(argv[5]),

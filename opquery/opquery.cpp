@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "inet.h"
+#include "telnet/inet.h"
 #include "link_functions.h"
 #include "operator_dialogue.h"
 #include "query_program.h"
-#include "serial_port.h"
-#include "step_record.h"
+#include "serial/serial_port.h"
+#include "record/step_record.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "expected_list.h"
-#include "inet.h"
+#include "telnet/inet.h"
 #include "link_functions.h"
-#include "popup.h"
+#include "popup/popup.h"
 #include "program_output.h"
 #include "query_program.h"
-#include "serial_port.h"
-#include "step_record.h"
+#include "serial/serial_port.h"
+#include "record/step_record.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "arguments.h"
-#include "deadline.h"
+#include "os/deadline.h"
 #include "link_functions.h"
 #include "mac_convert.h"
 #include "program_output.h"
-#include "serial_port.h"
-#include "step_record.h"
+#include "serial/serial_port.h"
+#include "record/step_record.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <string>
 
-#include "deadline.h"
-#include "inet.h"
+#include "os/deadline.h"
+#include "telnet/inet.h"
 #include "socket_layer.h"
 
 namespace {

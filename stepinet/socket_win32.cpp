@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "deadline.h"
-#include "inet.h"
+#include "os/deadline.h"
+#include "telnet/inet.h"
 #include "socket_layer.h"
 
 namespace {

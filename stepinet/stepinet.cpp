@@ -2,7 +2,7 @@
 // negotiation (many device consoles are raw TCP): it accepts the server's ECHO and
 // SUPPRESS-GO-AHEAD in both directions, refuses every other option, strips Telnet commands
 // from the data and escapes 0xFF (telnet_codec.h).
-#include "inet.h"
+#include "telnet/inet.h"
 
 #include <climits>
 #include <cstring>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "deadline.h"
+#include "os/deadline.h"
 #include "socket_layer.h"
-#include "telnet_codec.h"
+#include "telnet/telnet_codec.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 #include "test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "inet.h"
+#include "telnet/inet.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;

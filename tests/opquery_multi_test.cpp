@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

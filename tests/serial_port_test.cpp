@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "serial_baud.h"
-#include "serial_port.h"
+#include "serial/serial_baud.h"
+#include "serial/serial_port.h"
 #include "test_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // serial end to end, against the device simulator on a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include "serial_baud.h"
+#include "serial/serial_baud.h"
 #include "test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "log_escape.h"
-#include "step_record.h"
+#include "record/step_record.h"
 #include "test_support.h"
 
 using nlohmann::json;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "inet.h"
+#include "telnet/inet.h"
 
 namespace {
 

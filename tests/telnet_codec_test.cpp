@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "telnet_codec.h"
+#include "telnet/telnet_codec.h"
 
 namespace {
 

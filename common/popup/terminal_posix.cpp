@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "popup.h"
-#include "terminal.h"
+#include "popup/popup.h"
+#include "popup/terminal.h"
 
 Terminal::Terminal() : in_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)), out_(in_) {
     if (in_ >= 0) tcflush(static_cast<int>(in_), TCIFLUSH);

@@ -1,4 +1,4 @@
-#include "library_loader.h"
+#include "os/library_loader.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -2,8 +2,8 @@
 #include <cctype>
 #include <string>
 
-#include "popup.h"
-#include "terminal.h"
+#include "popup/popup.h"
+#include "popup/terminal.h"
 
 namespace {
 

@@ -1,3 +1,3 @@
-#include "program_args.h"
+#include "os/program_args.h"
 
 void TakeUtf8Arguments(int&, char**&) {}

@@ -1,4 +1,4 @@
-#include "deadline.h"
+#include "os/deadline.h"
 
 #include <chrono>
 #include <cmath>

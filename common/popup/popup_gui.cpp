@@ -1,6 +1,6 @@
-#include "popup_gui.h"
+#include "popup/popup_gui.h"
 
-#include "popup.h"
+#include "popup/popup.h"
 
 namespace {
 

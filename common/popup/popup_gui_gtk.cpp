@@ -11,8 +11,8 @@
 #include <set>
 #include <string>
 
-#include "popup.h"
-#include "popup_gui.h"
+#include "popup/popup.h"
+#include "popup/popup_gui.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "library_loader.h"
+#include "os/library_loader.h"
 
 void* LoadModule(const char* name) {
     char path[MAX_PATH];

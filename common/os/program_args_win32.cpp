@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "program_args.h"
+#include "os/program_args.h"
 
 // The C run-time's own split of the wide command line, by the same rules as main's.
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expandWildcards, int* startInfo);

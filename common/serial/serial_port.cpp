@@ -1,14 +1,14 @@
 // Logical serial ports on top of the operating system's devices (serial_device.h): port
 // numbers, timeouts, the bytes received but not yet read, terminated and block reads, and
 // their step records.
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 #include <array>
 #include <string>
 
-#include "deadline.h"
-#include "serial_device.h"
-#include "step_record.h"
+#include "os/deadline.h"
+#include "serial/serial_device.h"
+#include "record/step_record.h"
 
 namespace {
 

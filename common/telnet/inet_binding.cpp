@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
-#include "inet.h"
-#include "library_loader.h"
-#include "step_record.h"
+#include "telnet/inet.h"
+#include "os/library_loader.h"
+#include "record/step_record.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "step_record.h"
+#include "record/step_record.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "link_functions.h"
-#include "program_args.h"
-#include "record_file.h"
+#include "os/program_args.h"
+#include "record/record_file.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Arbitrary baud rates on Linux through termios2 and BOTHER. The kernel's termios2 header
 // clashes with glibc's <termios.h>, so this lives in a file of its own.
-#include "serial_baud.h"
+#include "serial/serial_baud.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "deadline.h"
-#include "serial_device.h"
-#include "serial_port.h"
+#include "os/deadline.h"
+#include "serial/serial_device.h"
+#include "serial/serial_port.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "telnet_codec.h"
+#include "telnet/telnet_codec.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "popup.h"
-#include "terminal.h"
+#include "popup/popup.h"
+#include "popup/terminal.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "record_file.h"
+#include "record/record_file.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Chooses the popup back end once per process and forwards the popups to it.
-#include "popup.h"
+#include "popup/popup.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "library_loader.h"
-#include "step_record.h"
+#include "os/library_loader.h"
+#include "record/step_record.h"
 
 namespace {
 

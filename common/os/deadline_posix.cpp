@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "deadline.h"
+#include "os/deadline.h"
 
 int WaitFor(int fd, short events, const timespec& deadline) {
     for (;;) {

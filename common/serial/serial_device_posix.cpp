@@ -1,6 +1,6 @@
 // Serial devices on POSIX termios (Linux): raw mode, exclusive through flock, any baud
 // rate the driver accepts (serial_baud.h), waits on ppoll.
-#include "serial_device.h"
+#include "serial/serial_device.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "deadline.h"
-#include "serial_baud.h"
-#include "serial_port.h"
+#include "os/deadline.h"
+#include "serial/serial_baud.h"
+#include "serial/serial_port.h"
 
 namespace {
 
