@@ -56,18 +56,18 @@ def measure(name, argv, env, expect, runs=RUNS, stdin_path=None, pause=0.0):
     return statistics.median(times) * 1e3, rss
 
 
-def measure_alternating(argv, env_a, env_b, expect, runs=RUNS):
-    """The same step under two environments, run in turns so that the machine's own drift
-    weighs on both alike. Returns ((median ms, peak RSS MiB), ...) for each."""
+def measure_alternating(argv_a, env_a, argv_b, env_b, expect, runs=RUNS):
+    """Two steps run in turns, so that the machine's own drift weighs on both alike.
+    Returns ((median ms, peak RSS MiB), ...) for each."""
     times = ([], [])
     for _ in range(runs):
-        for i, env in enumerate((env_a, env_b)):
+        for i, (argv, env) in enumerate(((argv_a, env_a), (argv_b, env_b))):
             seconds, status = run_once(argv, env)
             if status != expect:
                 sys.exit(f"alternating: exit status {status}, expected {expect}: {argv}")
             times[i].append(seconds)
     return tuple((statistics.median(t) * 1e3, max(peak_rss(argv, e) for _ in range(5)))
-                 for t, e in zip(times, (env_a, env_b)))
+                 for t, argv, e in zip(times, (argv_a, argv_b), (env_a, env_b)))
 
 
 def measure_windows(env, b):
@@ -175,7 +175,10 @@ def main():
         # Step records on: the same step as the opquery_multi row, appending to a file.
         record_env = dict(env, STEPTOOLS_RECORD=os.path.join(port_dir, "steps.jsonl"))
         multi = [b("opquery_multi"), "!q", "!m", "DEV", "ID?", "COM7,115200"]
-        records_off, records_on = measure_alternating(multi, env, record_env, 1)
+        records_off, records_on = measure_alternating(multi, env, multi, record_env, 1)
+        # Start-up cost: the floor and opquery_multi in turns, three rounds.
+        floor_argv = [b("bench_floor"), port, "ID?", "DEV"]
+        turns = [measure_alternating(floor_argv, env, multi, env, 1) for _ in range(3)]
         interbyte_env = dict(env, STEPTOOLS_INTERBYTE_MS="5")
         rows.insert(6, ("serial, comparison, STEPTOOLS_INTERBYTE_MS=5", measure("serial interbyte", [
             b("serial"), "COM7,115200", "ID?", "DEV", "x", "0.05"], interbyte_env, 0)))
@@ -210,6 +213,9 @@ def main():
     print(f"{'opquery_multi, records off (in turns with on)':50} {records_off[0]:10.3f} {records_off[0] / floor[0]:8.2f} {records_off[1]:13.2f}")
     print(f"{'opquery_multi, STEPTOOLS_RECORD set':50} {records_on[0]:10.3f} {records_on[0] / floor[0]:8.2f} {records_on[1]:13.2f}"
           f"   (+{(records_on[0] / records_off[0] - 1) * 100:.1f} % with records)")
+    for i, (floor_turn, multi_turn) in enumerate(turns, 1):
+        print(f"{'opquery_multi in turns with the floor, round ' + str(i):50} {multi_turn[0]:10.3f} "
+              f"{multi_turn[0] / floor_turn[0]:8.2f} {multi_turn[1]:13.2f}   (floor {floor_turn[0]:.3f} ms)")
     print(f"opquery_multi, reply terminator to exit: median {latency[0]:.3f} ms, worst {latency[1]:.3f} ms")
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     print(f"machine: {cpu}, {os.cpu_count()} cores, Linux {os.uname().release}")

@@ -4,6 +4,7 @@
 #include "serial/serial_port.h"
 
 #include <array>
+#include <memory>
 #include <string>
 
 #include "os/deadline.h"
@@ -20,7 +21,9 @@ struct Port {
     bool lineFeedEndsLastLine = false;  // the last terminated read ended at a CR
 };
 
-std::array<Port, kMaxComPorts + 1> ports;
+// Allocated at the open: a table of ports built at start-up would touch its pages at every
+// start, for the one port a program opens.
+std::array<std::unique_ptr<Port>, kMaxComPorts + 1> ports;
 std::string lastErrorText;
 
 Port* openPort(int port, int* error) {
@@ -28,11 +31,11 @@ Port* openPort(int port, int* error) {
         *error = ComFail(kComBadPortNumber, "port number " + std::to_string(port) + " is out of range");
         return nullptr;
     }
-    if (ports[port].device == kNoDevice) {
+    if (!ports[port]) {
         *error = ComFail(kComNotOpen, "port " + std::to_string(port) + " is not open");
         return nullptr;
     }
-    return &ports[port];
+    return ports[port].get();
 }
 
 // Shared body of the two reads; terminator < 0 means none. `consumedTerminator` tells
@@ -95,7 +98,7 @@ int recordedRead(int port, char* buffer, int maxCount, int terminator) {
 int openConfigured(int port, const std::string& path, long baudRate, int parity, int dataBits, int stopBits) {
     if (port < 1 || port > kMaxComPorts)
         return ComFail(kComBadPortNumber, "port number " + std::to_string(port) + " is out of range");
-    if (ports[port].device != kNoDevice) CloseCom(port);
+    if (ports[port]) CloseCom(port);
     if (baudRate < 1 || baudRate > kMaxBaudRate)
         return ComFail(kComBadSettings, "unsupported baud rate " + std::to_string(baudRate));
     if (dataBits < 5 || dataBits > 8) return ComFail(kComBadSettings, "unsupported data bits " + std::to_string(dataBits));
@@ -104,8 +107,8 @@ int openConfigured(int port, const std::string& path, long baudRate, int parity,
     DeviceHandle device = kNoDevice;
     int r = OpenDevice(path, baudRate, parity, dataBits, stopBits, device);
     if (r < 0) return r;
-    ports[port] = Port{};
-    ports[port].device = device;
+    ports[port] = std::make_unique<Port>();
+    ports[port]->device = device;
     return 0;
 }
 
@@ -161,7 +164,7 @@ int CloseCom(int port) {
     Port* p = openPort(port, &error);
     if (p == nullptr) return error;
     CloseDevice(p->device);
-    *p = Port{};
+    ports[port].reset();
     return 0;
 }
 
