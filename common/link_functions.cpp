@@ -59,10 +59,15 @@ PortSpec SplitPortSpec(const char* text) {
     return {name, number};
 }
 
-std::string ProgramName(const char* argv0) {
+std::string ProgramFileName(const char* argv0) {
     std::string name = argv0 != nullptr ? argv0 : "";
     size_t slash = name.find_last_of("/\\");
     if (slash != std::string::npos) name.erase(0, slash + 1);
+    return name;
+}
+
+std::string ProgramName(const char* argv0) {
+    std::string name = ProgramFileName(argv0);
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
     return name;
 }

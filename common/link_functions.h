@@ -23,6 +23,9 @@ struct PortSpec {
 };
 PortSpec SplitPortSpec(const char* text);
 
-// A program's name as the station's platform gave it to main: its file name without the
-// directory (either separator) and without a Windows ".exe".
+// A program's file name as the station's platform gave it to main, without the directory
+// (either separator): "serial", or "serial.exe" on Windows.
+std::string ProgramFileName(const char* argv0);
+
+// The same name without a Windows ".exe": one name for a program on both systems.
 std::string ProgramName(const char* argv0);

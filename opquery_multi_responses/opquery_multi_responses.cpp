@@ -12,6 +12,7 @@
 #include "expected_list.h"
 #include "telnet/inet.h"
 #include "link_functions.h"
+#include "os/program_args.h"
 #include "popup/popup.h"
 #include "program_output.h"
 #include "query_program.h"
@@ -101,7 +102,7 @@ static int runStep(int argc, char** argv) {
         retval[static_cast<size_t>(r)] = '\0';
         counter.countLine();
         if (next < expected.size() && replyLine(retval.data()) != expected[next++]) {
-            std::string failed = std::string(testName) + " " + std::to_string(counter.test());
+            std::string failed = ArgumentText(testName) + " " + std::to_string(counter.test());
             MessagePopup("The following Test failed   ", failed.c_str());
             return PrintVerdict(0);
         }

@@ -24,7 +24,7 @@ constexpr int kReadSize = 256;
 constexpr int kMaxResultSize = 511;
 
 [[noreturn]] void usage(const char* name) {
-    std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", ProgramName(name).c_str());
+    std::fprintf(stderr, "usage: %s <comport> <command> <expected output> [binary]\n", ProgramFileName(name).c_str());
     RecordExit(1);
     std::exit(1);
 }

@@ -1,6 +1,7 @@
-// Loads the project's run-time modules (the Telnet library, the gui popups), found relative
-// to the running program: beside it, in ../lib (the build tree), or in the private folder
-// ../lib/<multiarch>/steptools (an installed or unpacked package, wherever it was put).
+// Loads the project's run-time modules (the Telnet library, the gui popups) by full path,
+// relative to the running program. On Linux: beside it, in ../lib (the build tree), or in
+// the private folder ../lib/<multiarch>/steptools (an installed or unpacked package,
+// wherever it was put). On Windows: beside it only.
 // library_loader_posix.cpp and library_loader_win32.cpp implement it.
 #pragma once
 

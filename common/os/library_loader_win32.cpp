@@ -4,17 +4,45 @@
 
 #include "os/library_loader.h"
 
-void* LoadModule(const char* name) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string exe(path, n < MAX_PATH ? n : 0);
-    size_t slash = exe.find_last_of("\\/");
-    std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
-    std::string file = std::string(name) + ".dll";
-    for (const std::string& candidate : {dir + "\\" + file, dir + "\\..\\lib\\" + file}) {
-        if (HMODULE module = LoadLibraryA(candidate.c_str())) return reinterpret_cast<void*>(module);
+namespace {
+
+// The running program's folder from its wide module path, of any length: a folder outside
+// the ANSI code page or longer than MAX_PATH is found as it is.
+std::wstring executableDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return L"";
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
     }
-    return nullptr;
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
+}
+
+// A full path that LoadLibrary takes past MAX_PATH: such a path goes through \\?\.
+std::wstring loadablePath(const std::wstring& path) {
+    if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+}  // namespace
+
+// Only from the program's own folder, by full path: never a bare name, which the DLL search
+// order would look up in the current directory and on PATH, and never ..\lib, which is C:\lib
+// for a program in C:\Station.
+void* LoadModule(const char* name) {
+    std::wstring dir = executableDirectory();
+    if (dir.empty()) return nullptr;
+    std::wstring file(name, name + std::char_traits<char>::length(name));  // our own ASCII names
+    std::wstring path = loadablePath(dir + L"\\" + file + L".dll");
+    // The module's own imports (system DLLs) are searched from its folder, not the current one.
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return reinterpret_cast<void*>(module);
 }
 
 void* FindFunction(void* module, const char* name) {

@@ -1,3 +1,7 @@
 #include "os/program_args.h"
 
-void TakeUtf8Arguments(int&, char**&) {}
+void TakeArguments(int&, char**&) {}
+
+std::string ArgumentText(const char* text) {
+    return text != nullptr ? text : "";
+}

@@ -1,29 +1,84 @@
 #include <windows.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "os/command_line.h"
 #include "os/program_args.h"
 
-// The C run-time's own split of the wide command line, by the same rules as main's.
-extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expandWildcards, int* startInfo);
+namespace {
 
-void TakeUtf8Arguments(int& argc, char**& argv) {
-    int wideCount = 0;
-    wchar_t** wide = nullptr;
-    wchar_t** environment = nullptr;
-    int startInfo = 0;
-    if (__wgetmainargs(&wideCount, &wide, &environment, 0, &startInfo) != 0 || wide == nullptr) return;
-    static std::vector<std::string> texts;
-    static std::vector<char*> pointers;
-    for (int i = 0; i < wideCount; ++i) {
-        int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string text(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
-        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), n, nullptr, nullptr);
-        texts.push_back(std::move(text));
+struct Argument {
+    std::string ansi;  // what main gets
+    std::string utf8;  // what the operator and the record see
+};
+
+std::vector<Argument> arguments;
+std::vector<char*> pointers;
+
+// The text in `codePage`; false when it cannot be converted.
+bool convert(const std::wstring& wide, UINT codePage, std::string& out) {
+    out.clear();
+    if (wide.empty()) return true;
+    int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return false;
+    out.resize(static_cast<size_t>(n));
+    return WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                               nullptr) == n;
+}
+
+// The executable's file name from its module path, of any length.
+std::wstring executableFileName() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return L"";
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
     }
-    for (std::string& text : texts) pointers.push_back(text.data());
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool build() {
+    const wchar_t* line = GetCommandLineW();
+    if (line == nullptr) return false;
+    // Split first, convert each argument after: a character that the code page turns into
+    // a quote or a blank never splits or joins arguments.
+    std::vector<std::wstring> wide = SplitCommandLine(line);
+    wide.insert(wide.begin(), executableFileName());
+    for (const std::wstring& w : wide) {
+        Argument a;
+        if (!convert(w, CP_ACP, a.ansi) || !convert(w, CP_UTF8, a.utf8)) return false;
+        arguments.push_back(std::move(a));
+    }
+    for (Argument& a : arguments) pointers.push_back(a.ansi.data());
     pointers.push_back(nullptr);
-    argc = wideCount;
+    return true;
+}
+
+}  // namespace
+
+void TakeArguments(int& argc, char**& argv) {
+    bool built = false;
+    try {
+        built = build();
+    } catch (const std::bad_alloc&) {
+    }
+    if (!built) ExitProcess(static_cast<UINT>(-1));
+    argc = static_cast<int>(arguments.size());
     argv = pointers.data();
+}
+
+std::string ArgumentText(const char* text) {
+    if (text == nullptr) return "";
+    for (const Argument& a : arguments)
+        if (a.ansi.data() == text) return a.utf8;
+    return text;
 }

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "os/library_loader.h"
+#include "os/program_args.h"
 #include "record/step_record.h"
 
 namespace {
@@ -51,6 +53,8 @@ PopupBackend& chooseBackend() {
         std::fprintf(stderr, "popups: unknown STEPTOOLS_POPUP \"%s\", using auto\n", choice);
     if (DesktopAvailable()) {
         if (PopupBackend* gui = loadGuiBackend(error)) return *gui;
+        std::fprintf(stderr, "popups: %s, asking on the terminal\n",
+                     error == kPopupNoDisplay ? "cannot open the display" : "the gui module is missing");
     }
     return TtyPopupBackend();
 }
@@ -62,16 +66,19 @@ PopupBackend& backend() {
 
 }  // namespace
 
+// The operator reads an argument as the caller wrote it (os/program_args.h).
 int MessagePopup(const char* title, const char* message) {
     double start = RecordClock();
-    int r = backend().message(title, message);
-    RecordPopup(start, title, message, r == 0 ? 1 : r);  // a dismissed message: OK
+    std::string text = ArgumentText(message);
+    int r = backend().message(title, text.c_str());
+    RecordPopup(start, title, text.c_str(), r == 0 ? 1 : r);  // a dismissed message: OK
     return r;
 }
 
 int ConfirmPopup(const char* title, const char* message) {
     double start = RecordClock();
-    int r = backend().confirm(title, message);
-    RecordPopup(start, title, message, r);
+    std::string text = ArgumentText(message);
+    int r = backend().confirm(title, text.c_str());
+    RecordPopup(start, title, text.c_str(), r);
     return r;
 }

@@ -1,5 +1,6 @@
 // Popups as prompts on the operator's terminal (terminal.h).
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "popup/popup.h"
@@ -14,11 +15,22 @@ std::string trimmedLower(const std::string& text) {
     return out;
 }
 
+// A terminal that no one can see fails the popup at once, and says why.
+bool opened(const Terminal& tty) {
+    if (tty.open()) return true;
+    static bool told = false;
+    if (!tty.unavailableReason().empty() && !told) {
+        std::fprintf(stderr, "popups: %s\n", tty.unavailableReason().c_str());
+        told = true;
+    }
+    return false;
+}
+
 class TtyBackend : public PopupBackend {
 public:
     int message(const char* title, const char* text) override {
         Terminal tty;
-        if (!tty.open()) return kPopupNoTerminal;
+        if (!opened(tty)) return kPopupNoTerminal;
         tty.write(std::string("\n[") + title + "]\n" + text + "\nPress Enter to continue: ");
         std::string line;
         return tty.readLine(line) ? 0 : kPopupEndOfInput;
@@ -26,7 +38,7 @@ public:
 
     int confirm(const char* title, const char* text) override {
         Terminal tty;
-        if (!tty.open()) return kPopupNoTerminal;
+        if (!opened(tty)) return kPopupNoTerminal;
         tty.write(std::string("\n[") + title + "]\n" + text + "\n");
         for (;;) {
             tty.write("Answer y (yes) or n (no): ");

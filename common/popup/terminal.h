@@ -15,6 +15,8 @@ public:
     Terminal& operator=(const Terminal&) = delete;
 
     bool open() const;
+    // Why the terminal is not the operator's, where the system can tell (empty otherwise).
+    const std::string& unavailableReason() const;
     void write(const std::string& text);
     // Reads one line, without its line end, keeping at most 64 characters of it (an answer
     // is short). False at end of input or on an error.
@@ -23,4 +25,5 @@ public:
 private:
     std::intptr_t in_;
     std::intptr_t out_;
+    std::string unavailable_;
 };

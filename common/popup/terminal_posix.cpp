@@ -19,6 +19,10 @@ bool Terminal::open() const {
     return in_ >= 0;
 }
 
+const std::string& Terminal::unavailableReason() const {
+    return unavailable_;
+}
+
 void Terminal::write(const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {

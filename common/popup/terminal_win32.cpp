@@ -16,11 +16,21 @@ HANDLE handle(std::intptr_t h) {
 
 }  // namespace
 
-Terminal::Terminal()
-    : in_(reinterpret_cast<std::intptr_t>(openConsole("CONIN$"))),
-      out_(reinterpret_cast<std::intptr_t>(openConsole("CONOUT$"))) {
+// The console is the operator's only where a person can see it: a process started with
+// CREATE_NO_WINDOW has a console without a window, and a service's window station has no
+// desktop. A prompt there would wait for nobody, so the popup fails at once.
+Terminal::Terminal() : in_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), out_(in_) {
+    if (!DesktopAvailable()) {
+        unavailable_ = "the window station is not interactive: no operator can see the console";
+        return;
+    }
+    if (GetConsoleWindow() == nullptr) {
+        unavailable_ = "the console has no window: no operator can see it";
+        return;
+    }
+    in_ = reinterpret_cast<std::intptr_t>(openConsole("CONIN$"));
+    out_ = reinterpret_cast<std::intptr_t>(openConsole("CONOUT$"));
     if (handle(in_) != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(handle(in_));
-    SetConsoleOutputCP(CP_UTF8);  // the texts are UTF-8
 }
 
 Terminal::~Terminal() {
@@ -32,19 +42,37 @@ bool Terminal::open() const {
     return handle(in_) != INVALID_HANDLE_VALUE && handle(out_) != INVALID_HANDLE_VALUE;
 }
 
+const std::string& Terminal::unavailableReason() const {
+    return unavailable_;
+}
+
+// In UTF-16 through the console itself: the console's code page, which is the caller's,
+// stays as it was.
 void Terminal::write(const std::string& text) {
-    DWORD n = 0;
-    WriteFile(handle(out_), text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    DWORD written = 0;
+    if (!WriteConsoleW(handle(out_), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
+        WriteFile(handle(out_), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 bool Terminal::readLine(std::string& line) {
     line.clear();
     for (;;) {
-        char ch;
+        wchar_t ch;
         DWORD n = 0;
-        if (!ReadFile(handle(in_), &ch, 1, &n, nullptr) || n == 0) return false;
-        if (ch == '\n') return true;
-        if (ch != '\r' && line.size() < 64) line += ch;
+        if (!ReadConsoleW(handle(in_), &ch, 1, &n, nullptr)) {
+            char byte;
+            if (!ReadFile(handle(in_), &byte, 1, &n, nullptr) || n == 0) return false;
+            ch = static_cast<unsigned char>(byte);
+        }
+        if (n == 0) return false;
+        if (ch == L'\n') return true;
+        if (ch == L'\r' || line.size() >= 64) continue;
+        char utf8[4];
+        int k = WideCharToMultiByte(CP_UTF8, 0, &ch, 1, utf8, sizeof utf8, nullptr, nullptr);
+        if (k > 0) line.append(utf8, static_cast<size_t>(k));
     }
 }
 

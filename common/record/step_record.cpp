@@ -106,7 +106,7 @@ void start(int argc, char** argv) {
     record.active = true;
     record.path = path;
     record.start = std::chrono::steady_clock::now();
-    record.head = "\"time\":" + JsonString(rfc3339Now()) + "," + TextField("program", ProgramName(argc > 0 ? argv[0] : nullptr));
+    record.head = "\"time\":" + JsonString(rfc3339Now()) + "," + TextField("program", ProgramName(argc > 0 ? ArgumentText(argv[0]).c_str() : nullptr));
     std::string args, argsHex;
     bool allUtf8 = true;
     for (int i = 1; i < argc; ++i) {
@@ -114,9 +114,10 @@ void start(int argc, char** argv) {
             args += ',';
             argsHex += ',';
         }
-        args += JsonString(argv[i]);
-        argsHex.append("\"").append(hex(argv[i])).append("\"");
-        allUtf8 = allUtf8 && IsUtf8(argv[i]);
+        std::string text = ArgumentText(argv[i]);  // as the caller wrote it, in UTF-8 where it was
+        args += JsonString(text);
+        argsHex.append("\"").append(hex(text)).append("\"");
+        allUtf8 = allUtf8 && IsUtf8(text);
     }
     record.head += ",\"args\":[" + args + "]";
     if (!allUtf8) record.head += ",\"args_hex\":[" + argsHex + "]";
@@ -182,7 +183,7 @@ std::string TextField(const char* name, std::string_view bytes) {
 }
 
 int RunRecorded(int argc, char** argv, int (*body)(int, char**)) {
-    TakeUtf8Arguments(argc, argv);
+    TakeArguments(argc, argv);
     start(argc, argv);
     int status = body(argc, argv);
     std::fflush(stdout);

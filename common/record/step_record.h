@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-// Runs a program's body under a record: takes the arguments as UTF-8 (program_args.h),
+// Runs a program's body under a record: takes the arguments (os/program_args.h),
 // starts the record, runs `body`, and writes it with the status that `body` returns
 // (which it passes on).
 int RunRecorded(int argc, char** argv, int (*body)(int, char**));

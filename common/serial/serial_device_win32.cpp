@@ -20,9 +20,14 @@ int failLastError(int code, const std::string& what) {
     return ComFail(code, what + " (Windows error " + std::to_string(GetLastError()) + ")");
 }
 
-bool isComName(const std::string& name) {
-    return name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
-           name.find_first_not_of("0123456789", 3) == std::string::npos;
+// "COMn" for a COM port name in any letter case, with or without a trailing colon (com12,
+// COM12:), as Windows itself takes them; empty for any other name.
+std::string comName(const std::string& name) {
+    std::string n = name;
+    if (!n.empty() && n.back() == ':') n.pop_back();
+    if (n.size() <= 3 || _strnicmp(n.c_str(), "COM", 3) != 0 || n.find_first_not_of("0123456789", 3) != std::string::npos)
+        return "";
+    return "COM" + n.substr(3);
 }
 
 // A folder given as a Unix path (as under Wine, where the tests give their pseudo-terminals
@@ -51,13 +56,20 @@ bool setTimeouts(HANDLE h, const timespec& deadline, bool forWrite) {
 
 std::string ResolveComDevice(const std::string& name) {
     if (name.find_first_of("\\/") != std::string::npos) return name;
+    std::string com = comName(name);
     const char* dir = std::getenv("STEPTOOLS_PORT_DIR");
     if (dir != nullptr && *dir != '\0') {
         // Looked up by its plain name, opened through \\?\ (Wine opens a device file only so).
-        std::string path = windowsFolder(dir) + "\\" + name;
-        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return "\\\\?\\" + path;
+        // (also the look-up: without \\?\ a name such as COM7 is the device, wherever it is).
+        std::string path = "\\\\?\\" + windowsFolder(dir) + "\\" + (com.empty() ? name : com);
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path.c_str(), &found);  // Wine gives a pty link no attributes
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            return path;
+        }
     }
-    if (isComName(name)) return "\\\\.\\" + name;  // COM10 and above need the device namespace
+    if (!com.empty()) return "\\\\.\\" + com;  // COM10 and above need the device namespace
     return name;
 }
 

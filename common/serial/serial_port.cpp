@@ -19,7 +19,12 @@ struct Port {
     double interByteSeconds = 0;  // 0: a block read waits for its count or the timeout
     std::string pending;        // bytes received but not yet handed to a read
     bool lineFeedEndsLastLine = false;  // the last terminated read ended at a CR
+    double secondsPerByte = 0;  // on the wire: start, data, parity and stop bits at the baud rate
 };
+
+// What a write may take beyond its bytes' time on the wire (a driver's latency, a busy
+// adapter): the bound that keeps a stuck device from holding the step for ever.
+constexpr double kWriteMarginSeconds = 1.0;
 
 // Allocated at the open: a table of ports built at start-up would touch its pages at every
 // start, for the one port a program opens.
@@ -79,7 +84,10 @@ int writeAll(int port, const char* buffer, int count) {
     int error = 0;
     Port* p = openPort(port, &error);
     if (p == nullptr) return error;
-    return SendToDevice(p->device, buffer, count, DeadlineAfter(p->timeoutSeconds));
+    // A command goes out whole whatever the read timeout: a long command at a slow rate,
+    // or a timeout of 0, must not be cut short.
+    double wire = count * p->secondsPerByte + kWriteMarginSeconds;
+    return SendToDevice(p->device, buffer, count, DeadlineAfter(p->timeoutSeconds > wire ? p->timeoutSeconds : wire));
 }
 
 // A read, with its record: the bytes it returned and the terminator it consumed.
@@ -109,6 +117,7 @@ int openConfigured(int port, const std::string& path, long baudRate, int parity,
     if (r < 0) return r;
     ports[port] = std::make_unique<Port>();
     ports[port]->device = device;
+    ports[port]->secondsPerByte = (1.0 + dataBits + (parity != 0 ? 1 : 0) + stopBits) / static_cast<double>(baudRate);
     return 0;
 }
 
