@@ -94,6 +94,10 @@ bool UnderWine() {
     return !WindowsProgramsDir().empty();
 }
 
+double WaitBound(double seconds) {
+    return UnderWine() && seconds < kColdWineSeconds ? kColdWineSeconds : seconds;
+}
+
 std::string MakeTempDir() {
     char pattern[] = "/tmp/steptools-test-XXXXXX";
     char* dir = mkdtemp(pattern);
@@ -150,6 +154,7 @@ void ProgramRun::drainTerminal(int timeoutMs) {
 }
 
 bool ProgramRun::waitTerminal(const std::string& text, double timeoutSeconds) {
+    timeoutSeconds = WaitBound(timeoutSeconds);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (terminal_.find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -169,7 +174,7 @@ void ProgramRun::closeTerminal() {
 
 RunResult ProgramRun::finish(double timeoutSeconds) {
     RunResult result;
-    auto deadline = start_ + std::chrono::duration<double>(timeoutSeconds);
+    auto deadline = start_ + std::chrono::duration<double>(WaitBound(timeoutSeconds));
     int status = 0;
     bool exited = false;
     while (!exited) {
@@ -305,6 +310,7 @@ std::string DevSim::log() const {
 }
 
 bool DevSim::waitLog(const std::string& text, double timeoutSeconds) const {
+    timeoutSeconds = WaitBound(timeoutSeconds);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (log().find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() > deadline) return false;

@@ -13,6 +13,13 @@ std::string BinDir();                 // where the programs are built
 std::string WindowsProgramsDir();
 bool UnderWine();
 
+// What a Windows program may take to start under a cold Wine (a new prefix, a machine's
+// first run, a loaded CPU): no wait for a program or for what it did is shorter under Wine.
+inline constexpr double kColdWineSeconds = 90;
+// `seconds`, raised to kColdWineSeconds under Wine. Only for waits that end as soon as what
+// they wait for happens: a check that something does not happen keeps its own time.
+double WaitBound(double seconds);
+
 // Skips the current test when the Windows programs run under Wine, which cannot show it.
 #define SKIP_UNDER_WINE(reason) \
     if (UnderWine()) GTEST_SKIP() << "Wine cannot show this: " << (reason)

@@ -14,8 +14,7 @@
 
 namespace {
 
-// A cold Wine (a new prefix, the first process) takes seconds to start a program.
-constexpr double kWineStartSeconds = 60;
+constexpr double kWineStartSeconds = kColdWineSeconds;
 
 std::string windowsPath(const std::string& unixPath) {
     std::string path = "Z:" + unixPath;
