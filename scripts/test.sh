@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh xvfb xdotool openbox wmctrl x11-utils x11-xserver-utils imagemagick \
-  ser2net inetutils-telnetd socat
+  ser2net inetutils-telnetd socat mutter xwayland dbus-daemon xterm
 bash scripts/build.sh
 # (the suite labelled windows drives the Windows programs: tests/windows_test.sh runs it)
 (cd build && ctest --output-on-failure -j2 -LE windows)

@@ -1,12 +1,16 @@
 // The gui popups as an operator meets them: real windows on an X server (Xvfb) under a real
-// window manager (openbox), answered with the keyboard and the mouse through xdotool.
+// window manager (openbox), and under GNOME's compositor (mutter, headless, with Xwayland),
+// answered with the keyboard and the mouse through xdotool.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <sstream>
 
@@ -119,6 +123,19 @@ protected:
         if (!fs::exists("/usr/bin/import")) return;
         fs::create_directories(STEPTOOLS_SCREENSHOT_DIR);
         tool("import", {"-window", window, "-frame", std::string(STEPTOOLS_SCREENSHOT_DIR) + "/" + file});
+    }
+
+    // A y held down since before the popup appeared answers nothing; pressed again, it does.
+    void expectHeldKeyIgnored(const std::vector<std::string>& question, const std::map<std::string, std::string>& env) const {
+        ProgramRun run("opquery_multi", question, env);
+        tool("xdotool", {"keydown", "y"});
+        ASSERT_NE(waitWindow("Question"), "");
+        usleep(1200000);  // past the guard and the keyboard's auto-repeat delay
+        tool("xdotool", {"keyup", "y"});
+        usleep(300000);
+        EXPECT_TRUE(windowOpen("Question")) << "a held y answered the question";
+        key("y");  // pressed again: a deliberate answer
+        EXPECT_EQ(run.finish().out, "1\n");
     }
 
     PtyDevice device_{"COM8"};
@@ -280,15 +297,7 @@ TEST_F(GuiPopupTest, TypingThatBeganBeforeThePopupDoesNotAnswerIt) {
 }
 
 TEST_F(GuiPopupTest, KeyHeldSinceBeforeThePopupDoesNotAnswerIt) {
-    ProgramRun run("opquery_multi", QuestionOnly(), guiEnv());
-    tool("xdotool", {"keydown", "y"});
-    ASSERT_NE(waitWindow("Question"), "");
-    usleep(1200000);  // past the guard and the keyboard's auto-repeat delay
-    tool("xdotool", {"keyup", "y"});
-    usleep(300000);
-    EXPECT_TRUE(windowOpen("Question")) << "a held y answered the question";
-    key("y");  // pressed again: a deliberate answer
-    EXPECT_EQ(run.finish().out, "1\n");
+    expectHeldKeyIgnored(QuestionOnly(), guiEnv());
 }
 
 TEST_F(GuiPopupTest, DoubleClickOnThePreviousPopupDoesNotAnswerTheNext) {
@@ -389,6 +398,144 @@ TEST_F(GuiPopupTest, MissingGuiModule) {
     ASSERT_TRUE(run.waitTerminal("Answer y"));
     run.typeTerminal("n\n");
     EXPECT_EQ(run.finish().out, "0\n");
+}
+
+// GNOME on Wayland, as a Debian station runs it: mutter headless, in a D-Bus session of its
+// own, with Xwayland for X11 programs (or without, for a pure Wayland session). The helpers
+// of GuiPopupTest work on Xwayland's display.
+class MutterPopupTest : public GuiPopupTest {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"/usr/bin/mutter", "/usr/bin/Xwayland", "/usr/bin/dbus-run-session", "/usr/bin/xdotool",
+                                 "/usr/bin/xprop", "/usr/bin/xterm", "/usr/bin/xwininfo"})
+            if (!fs::exists(tool)) GTEST_SKIP() << "needs " << tool;
+        runtime_ = MakeTempDir();
+        chmod(runtime_.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+        std::vector<std::string> mutter = {"/usr/bin/dbus-run-session", "--", "/usr/bin/mutter", "--wayland", "--headless",
+                                           "--virtual-monitor", "1280x1024"};
+        if (!x11_) mutter.push_back("--no-x11");
+        server_ = start(mutter);
+        // mutter names its Wayland socket wayland-0 in its own runtime folder; Xwayland takes
+        // a free display and an authority file there.
+        for (int i = 0; i < 600 && !fs::exists(runtime_ + "/wayland-0"); ++i) usleep(50000);
+        ASSERT_TRUE(fs::exists(runtime_ + "/wayland-0")) << "mutter did not start";
+        if (!x11_) return;
+        for (int i = 0; i < 600 && display_.empty(); ++i) {
+            findXwayland();
+            if (display_.empty()) usleep(50000);
+        }
+        ASSERT_FALSE(display_.empty()) << "Xwayland did not start";
+        setenv("DISPLAY", display_.c_str(), 1);
+        setenv("XAUTHORITY", authority_.c_str(), 1);
+        for (int i = 0; i < 600 && tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") == std::string::npos; ++i)
+            usleep(50000);
+    }
+    void TearDown() override {
+        if (server_ > 0) {
+            kill(-server_, SIGTERM);  // its session: dbus, mutter and Xwayland
+            waitpid(server_, nullptr, 0);
+        }
+        server_ = -1;
+        unsetenv("XAUTHORITY");
+        unsetenv("XDG_RUNTIME_DIR");
+    }
+    // Xwayland's display and authority file, from the command line mutter gave it.
+    void findXwayland() {
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+            std::vector<std::string> args;
+            for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
+            if (args.empty() || args[0].find("Xwayland") == std::string::npos) continue;
+            for (size_t i = 0; i + 1 < args.size(); ++i) {
+                if (args[i] == "-auth" && args[i + 1].rfind(runtime_, 0) == 0) {
+                    authority_ = args[i + 1];
+                    for (const std::string& a : args)
+                        if (a.size() > 1 && a[0] == ':') display_ = a;
+                }
+            }
+        }
+    }
+    // A step's environment in the session: both displays, as GNOME sets them.
+    std::map<std::string, std::string> sessionEnv() const {
+        auto env = guiEnv();
+        env["WAYLAND_DISPLAY"] = "wayland-0";
+        env["XDG_RUNTIME_DIR"] = runtime_;
+        if (x11_) env["XAUTHORITY"] = authority_;
+        else env["DISPLAY"] = "";
+        return env;
+    }
+
+    bool x11_ = true;
+    std::string runtime_;
+    std::string authority_;
+};
+
+class PureWaylandPopupTest : public MutterPopupTest {
+protected:
+    PureWaylandPopupTest() { x11_ = false; }
+};
+
+// With Xwayland there, the popup is an X11 window: kept above a maximized window that the
+// operator clicks, answered by y after the guard and not by type-ahead.
+TEST_F(MutterPopupTest, QuestionIsAnX11WindowKeptAboveAMaximizedWindow) {
+    pid_t other = start({"/usr/bin/xterm", "-maximized", "-T", "terminal"});
+    ASSERT_NE(waitWindow("terminal"), "");
+    ProgramRun run("opquery_multi", QuestionOnly(), sessionEnv());
+    tool("xdotool", {"type", "--delay", "60", "yyyyyyyyyyyyyyyyyyyy"});  // typing in the terminal
+    std::string window = waitWindow("Question");
+    ASSERT_NE(window, "") << "no X11 popup: " << run.finish().err;
+    usleep(300000);
+    EXPECT_TRUE(windowOpen("Question")) << "type-ahead answered the question";
+    EXPECT_NE(property(window, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE"), std::string::npos);
+    click(40, 300);  // the operator clicks the terminal
+    usleep(kPastGuard);
+    EXPECT_EQ(topWindow(), Hex(window));
+    screenshot(window, "mutter-question.png");
+    key("Return");
+    usleep(300000);
+    EXPECT_TRUE(windowOpen("Question")) << "Enter answered the question";
+    tool("xdotool", {"windowactivate", "--sync", window});
+    usleep(kPastGuard);
+    key("y");
+    RunResult r = run.finish();
+    EXPECT_EQ(r.out, "1\n") << r.err;
+    EXPECT_EQ(r.err.find("cannot be kept above"), std::string::npos) << r.err;
+    kill(other, SIGTERM);
+    waitpid(other, nullptr, 0);
+}
+
+TEST_F(MutterPopupTest, ButtonsAndEnterAnswerAfterTheGuard) {
+    ProgramRun yes("opquery_multi", QuestionOnly(), sessionEnv());
+    std::string window = waitAnswerable("Question");
+    ASSERT_NE(window, "") << yes.finish().err;
+    Geometry g = geometry(window);
+    click(g.x + g.width - 200, g.y + g.height - 65);  // Yes: left of No, at the right
+    EXPECT_EQ(yes.finish().out, "1\n");
+    ProgramRun no("opquery_multi", QuestionOnly(), sessionEnv());
+    ASSERT_NE(waitAnswerable("Question"), "") << no.finish().err;
+    key("n");
+    EXPECT_EQ(no.finish().out, "0\n");
+    ProgramRun message("opquery_multi", kMessageOnly, sessionEnv());
+    ASSERT_NE(waitAnswerable("Message"), "") << message.finish().err;
+    key("Return");
+    EXPECT_EQ(message.finish().out, "1\n");
+}
+
+TEST_F(MutterPopupTest, KeyHeldSinceBeforeThePopupDoesNotAnswerIt) {
+    expectHeldKeyIgnored(QuestionOnly(), sessionEnv());
+}
+
+// Without an X server the popup is a Wayland window: it says once that it cannot be kept
+// above, and waits for its operator (nothing here can type into a Wayland window).
+TEST_F(PureWaylandPopupTest, SaysItCannotBeKeptAboveAndWaits) {
+    ProgramRun run("opquery_multi", QuestionOnly(), sessionEnv());
+    RunResult r = run.finish(15);
+    EXPECT_NE(r.err.find("popups: no X server in this Wayland session: the popup cannot be kept above other windows"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("[killed by the test's timeout]"), std::string::npos) << "it did not wait: " << r.err;
+    EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

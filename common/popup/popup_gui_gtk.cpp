@@ -4,6 +4,8 @@
 // An answer to a question is a verdict, so a popup must be seen before it can be answered:
 // it stays above every window, and it ignores keys and clicks for a guard time after it
 // shows (and after it gets the focus back), as well as keys that were already held down.
+#include <cstdio>
+
 #include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -323,7 +325,13 @@ int RunDialog(PopupKind kind, const char* title, const char* text) {
 // rules for it, and the popups' style.
 bool StartGui() {
     g_set_prgname("steptools");
+    // X11 wherever an X server answers, Xwayland in a GNOME session included: only there can
+    // the popup be kept above other windows and ask the server about held keys. Wayland
+    // only where there is no X server (GDK_BACKEND, when set, still decides).
+    gdk_set_allowed_backends("x11,wayland");
     if (!gtk_init_check(nullptr, nullptr)) return false;
+    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default()))
+        std::fprintf(stderr, "popups: no X server in this Wayland session: the popup cannot be kept above other windows\n");
     gdk_set_program_class("steptools");
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css, kStyle, -1, nullptr);
