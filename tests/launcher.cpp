@@ -37,6 +37,18 @@ HANDLE inheritable(DWORD which) {
     return h;
 }
 
+// The child writes to the launcher's own standard handles.
+template <typename StartupInfo>
+StartupInfo withOurHandles() {
+    StartupInfo start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = inheritable(STD_INPUT_HANDLE);
+    start.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
+    start.hStdError = inheritable(STD_ERROR_HANDLE);
+    return start;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,22 +75,12 @@ int main(int argc, char** argv) {
     PROCESS_INFORMATION process{};
     BOOL started;
     if (ansi) {
-        STARTUPINFOA start{};
-        start.cb = sizeof start;
-        start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdInput = inheritable(STD_INPUT_HANDLE);
-        start.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
-        start.hStdError = inheritable(STD_ERROR_HANDLE);
+        STARTUPINFOA start = withOurHandles<STARTUPINFOA>();
         std::string narrow = ansiOf(line);
         std::string narrowProgram = ansiOf(program);
         started = CreateProcessA(program.empty() ? nullptr : narrowProgram.c_str(), narrow.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &start, &process);
     } else {
-        STARTUPINFOW start{};
-        start.cb = sizeof start;
-        start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdInput = inheritable(STD_INPUT_HANDLE);
-        start.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
-        start.hStdError = inheritable(STD_ERROR_HANDLE);
+        STARTUPINFOW start = withOurHandles<STARTUPINFOW>();
         started = CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &start, &process);
     }
     if (!started) {

@@ -3,22 +3,13 @@
 #include <string>
 
 #include "os/library_loader.h"
+#include "os/module_path_win32.h"
 
 namespace {
 
-// The running program's folder from its wide module path, of any length: a folder outside
-// the ANSI code page or longer than MAX_PATH is found as it is.
+// The running program's folder: outside the code page or past MAX_PATH, found as it is.
 std::wstring executableDirectory() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return L"";
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
+    std::wstring path = ExecutablePath();
     size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? L"" : path.substr(0, slash);
 }

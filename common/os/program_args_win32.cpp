@@ -1,12 +1,12 @@
 #include <windows.h>
 
-#include <cstdlib>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "os/command_line.h"
+#include "os/module_path_win32.h"
 #include "os/program_args.h"
 
 namespace {
@@ -30,18 +30,8 @@ bool convert(const std::wstring& wide, UINT codePage, std::string& out) {
                                nullptr) == n;
 }
 
-// The executable's file name from its module path, of any length.
 std::wstring executableFileName() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return L"";
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
+    std::wstring path = ExecutablePath();
     size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
