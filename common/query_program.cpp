@@ -20,8 +20,8 @@ bool IsSerialLink(const std::string& comport) {
 
 int OpenTelnetLink(const char* program, const std::string& host, int number) {
     bool inRange = number >= 1 && number <= 65535;
+    RecordTelnetLink(host, number);  // before the connect: a step killed in it says where to
     int c = inRange ? InetTelnetOpen(host.c_str(), static_cast<unsigned short>(number), 0) : kInetBadArgument;
-    RecordTelnetLink(host, number);
     RecordOpen(c);
     if (c < 0)
         std::fprintf(stderr, "%s: cannot open Telnet link to %s port %d: %s\n", program, host.c_str(), number,

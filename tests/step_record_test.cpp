@@ -1,10 +1,15 @@
 // Step records end to end: each run appends one JSON line that says what the program really
 // did, compared with its output, its status and the device simulator's log of the bytes.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -246,6 +251,97 @@ TEST(StepRecord, ProgramsRunningAtOnceNeverInterleaveOrLoseALine) {
     for (const json& rec : records) tags.insert(rec["args"][0]);
     EXPECT_EQ(records.size(), static_cast<size_t>(kPrograms * kRounds));
     EXPECT_EQ(tags, expected);
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// How many connections to 127.0.0.1:`port` wait for their answer (SYN_SENT in /proc/net/tcp).
+size_t PendingConnects(unsigned short port) {
+    char remote[32];
+    std::snprintf(remote, sizeof remote, "0100007F:%04X 02", port);
+    std::ifstream tcp("/proc/net/tcp");
+    std::string all((std::istreambuf_iterator<char>(tcp)), std::istreambuf_iterator<char>());
+    return Count(all, remote);
+}
+
+// A step that a sequencer ends still leaves its record: what happened so far, the popup on
+// screen, and the signal; and the process ends as that signal ends it.
+TEST(StepRecord, KilledStepLeavesItsRecord) {
+    SKIP_UNDER_WINE("Wine does not turn a Linux signal into a console control event");
+    std::string path = MakeTempDir() + "/steps.jsonl";
+    auto env = Device().env();
+    env["STEPTOOLS_RECORD"] = path;
+
+    ProgramRun reading("opquery_multi", {"!q", "!m", "DEV", "SILENT?", "COM7,115200", "60"}, env);
+    ASSERT_TRUE(Device().waitLog("SILENT?"));
+    reading.sendSignal(SIGTERM);
+    EXPECT_EQ(reading.finish().signal, SIGTERM);
+
+    ProgramRun asking("opquery_multi", {"Lamp lit?", "!m", "", "!", "COM7,115200", "0.1", "0"}, env, true);
+    ASSERT_TRUE(asking.waitTerminal("Answer y"));
+    asking.sendSignal(SIGINT);
+    EXPECT_EQ(asking.finish().signal, SIGINT);
+
+    // A Telnet connect that is never answered: the listener's queue is full.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener, 0);
+    socklen_t length = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+    std::vector<int> queued;
+    for (int i = 0; i < 4; ++i) {
+        queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(queued.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    usleep(100000);
+    size_t ours = PendingConnects(ntohs(addr.sin_port));
+    ProgramRun connecting("opquery_multi", {"!q", "!m", "DEV", "ID?", "127.0.0.1," + std::to_string(ntohs(addr.sin_port))},
+                          env);
+    for (int i = 0; i < 3000 && PendingConnects(ntohs(addr.sin_port)) <= ours; ++i) usleep(10000);
+    ASSERT_GT(PendingConnects(ntohs(addr.sin_port)), ours) << "the program's connect never began";
+    connecting.sendSignal(SIGHUP);
+    EXPECT_EQ(connecting.finish().signal, SIGHUP);
+    for (int s : queued) close(s);
+    close(listener);
+
+    std::vector<json> records = ReadRecords(path);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0]["killed"], "SIGTERM");
+    EXPECT_EQ(records[0]["exit"], 128 + SIGTERM);
+    EXPECT_EQ(records[0]["events"].back()["kind"], "send");  // the read was under way
+    EXPECT_EQ(records[1]["killed"], "SIGINT");
+    EXPECT_EQ(records[1]["events"].back()["kind"], "popup");
+    EXPECT_EQ(records[1]["events"].back()["text"], "Lamp lit?");
+    EXPECT_TRUE(records[1]["events"].back()["answer"].is_null());  // shown, never answered
+    EXPECT_EQ(records[2]["killed"], "SIGHUP");
+    EXPECT_EQ(records[2]["link"]["kind"], "telnet");
+}
+
+TEST(StepRecord, ProgramsKilledAtOnceNeverTearALine) {
+    SKIP_UNDER_WINE("Wine does not turn a Linux signal into a console control event");
+    std::string path = MakeTempDir() + "/steps.jsonl";
+    auto env = Device().env();
+    env["STEPTOOLS_RECORD"] = path;
+    std::string message = "!" + std::string(20000, 'm');  // larger than a pipe's atomic write
+    std::vector<std::unique_ptr<ProgramRun>> runs;
+    for (int i = 0; i < 8; ++i)
+        runs.push_back(std::make_unique<ProgramRun>(
+            "opquery_multi", std::vector<std::string>{"!q" + std::to_string(i), message, "DEV", "SILENT?", Device().telnetSpec(), "60"},
+            env));
+    for (int i = 0; i < 3000 && Count(Device().log(), "telnet command SILENT?") < 8; ++i) usleep(10000);
+    ASSERT_EQ(Count(Device().log(), "telnet command SILENT?"), 8u) << "not all of them reading";
+    for (auto& run : runs) run->sendSignal(SIGTERM);
+    for (auto& run : runs) EXPECT_EQ(run->finish().signal, SIGTERM);
+    std::vector<json> records = ReadRecords(path);  // every line parses
+    EXPECT_EQ(records.size(), 8u);
+    for (const json& rec : records) EXPECT_EQ(rec["killed"], "SIGTERM");
 }
 
 TEST(StepRecord, RecordThatCannotBeWrittenChangesNothingButAWarning) {

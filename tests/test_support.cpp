@@ -167,6 +167,10 @@ void ProgramRun::typeTerminal(const std::string& keys) {
     if (write(master_, keys.data(), keys.size()) < 0) throw std::runtime_error("terminal write failed");
 }
 
+void ProgramRun::sendSignal(int signal) {
+    kill(pid_, signal);
+}
+
 void ProgramRun::closeTerminal() {
     // Sending the terminal's end-of-file character ends the operator's input.
     typeTerminal("\x04");
@@ -196,6 +200,7 @@ RunResult ProgramRun::finish(double timeoutSeconds) {
     readAvailable(outFd_, result.out);
     readAvailable(errFd_, result.err);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.rawOut = result.out;
     if (windows_) {
         // A Windows console program writes in text mode: LF goes out as CR LF. The tests

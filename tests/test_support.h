@@ -39,6 +39,7 @@ struct RunResult {
     std::string rawOut;   // standard output as the bytes came
     std::string err;
     int status = -1;      // exit status 0..255, or -1 when killed by a signal or the test's timeout
+    int signal = 0;       // the signal that ended it, if one did
     double seconds = 0;
 };
 
@@ -56,6 +57,7 @@ public:
     bool waitTerminal(const std::string& text, double timeoutSeconds = 10);
     void typeTerminal(const std::string& keys);
     void closeTerminal();
+    void sendSignal(int signal);  // as a sequencer ends a step
     const std::string& terminalText() const { return terminal_; }
     // Waits for the end of the program (killing it after timeoutSeconds).
     RunResult finish(double timeoutSeconds = 20);

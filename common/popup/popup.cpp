@@ -70,6 +70,7 @@ PopupBackend& backend() {
 int MessagePopup(const char* title, const char* message) {
     double start = RecordClock();
     std::string text = ArgumentText(message);
+    RecordPopupShown(start, title, text.c_str());
     int r = backend().message(title, text.c_str());
     RecordPopup(start, title, text.c_str(), r == 0 ? 1 : r);  // a dismissed message: OK
     return r;
@@ -78,6 +79,7 @@ int MessagePopup(const char* title, const char* message) {
 int ConfirmPopup(const char* title, const char* message) {
     double start = RecordClock();
     std::string text = ArgumentText(message);
+    RecordPopupShown(start, title, text.c_str());
     int r = backend().confirm(title, text.c_str());
     RecordPopup(start, title, text.c_str(), r);
     return r;

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "link_functions.h"
 #include "os/program_args.h"
+#include "record/kill_watch.h"
 #include "record/record_file.h"
 
 namespace {
@@ -21,9 +23,13 @@ struct Record {
     std::string open = "null";
     std::string events;    // the event objects, comma separated
     std::string out;       // standard output as printed
+    std::string showing;   // the popup on screen now, as an event without its answer
 };
 
 Record record;
+// Held by every change to the record and by its writing: a step killed at any moment (on the
+// kill watch's thread) writes a whole, consistent record, once.
+std::mutex recordLock;
 
 double millisecondsSinceStart() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - record.start).count();
@@ -85,6 +91,7 @@ size_t utf8Sequence(std::string_view s) {
 }
 
 void addEvent(const std::string& fields) {
+    std::lock_guard<std::mutex> hold(recordLock);
     if (!record.events.empty()) record.events += ',';
     record.events += '{';
     record.events += fields;
@@ -100,11 +107,14 @@ std::string eventTimes(double startMs) {
     return "\"at_ms\":" + number(startMs) + ",\"took_ms\":" + number(millisecondsSinceStart() - startMs);
 }
 
+void writeKilled(const char* name, long long status);
+
 void start(int argc, char** argv) {
     const char* path = std::getenv("STEPTOOLS_RECORD");
     if (path == nullptr || *path == '\0') return;
     record.active = true;
     record.path = path;
+    WatchForKill(writeKilled);
     record.start = std::chrono::steady_clock::now();
     record.head = "\"time\":" + JsonString(rfc3339Now()) + "," + TextField("program", ProgramName(argc > 0 ? ArgumentText(argv[0]).c_str() : nullptr));
     std::string args, argsHex;
@@ -126,15 +136,26 @@ void start(int argc, char** argv) {
 // Appends the line in one write under an exclusive lock, so that programs that run at once
 // on one station never interleave or lose a line. A record that cannot be written costs a
 // warning and nothing else.
-void write(int status) {
+void write(long long status, const char* killed = nullptr) {
     if (!record.active || record.written) return;
     record.written = true;
+    std::string events = record.events;
+    if (!record.showing.empty()) events += (events.empty() ? "" : ",") + record.showing;
     std::string line = "{" + record.head + ",\"link\":" + record.link + ",\"open\":" + record.open + ",\"events\":[" +
-                       record.events + "]," + TextField("stdout", record.out) +
-                       ",\"exit\":" + std::to_string(status & 0xFF) + ",\"ms\":" + number(millisecondsSinceStart()) + "}\n";
+                       events + "]," + TextField("stdout", record.out) + ",\"exit\":" +
+                       std::to_string(killed != nullptr ? status : (status & 0xFF)) +
+                       (killed != nullptr ? ",\"killed\":" + JsonString(killed) : std::string()) +
+                       ",\"ms\":" + number(millisecondsSinceStart()) + "}\n";
     std::string failure;
     if (!AppendWhole(record.path, line, failure))
         std::fprintf(stderr, "steptools: cannot write the step record to %s: %s\n", record.path.c_str(), failure.c_str());
+}
+
+// A step ended by a signal or a console event: the record of what happened so far.
+void writeKilled(const char* name, long long status) {
+    std::fflush(stdout);
+    std::lock_guard<std::mutex> hold(recordLock);
+    write(status, name);
 }
 
 }  // namespace
@@ -187,12 +208,14 @@ int RunRecorded(int argc, char** argv, int (*body)(int, char**)) {
     start(argc, argv);
     int status = body(argc, argv);
     std::fflush(stdout);
+    std::lock_guard<std::mutex> hold(recordLock);
     write(status);
     return status;
 }
 
 void RecordExit(int status) {
     std::fflush(stdout);
+    std::lock_guard<std::mutex> hold(recordLock);
     write(status);
 }
 
@@ -206,17 +229,21 @@ double RecordClock() {
 
 void RecordSerialLink(const std::string& port, const std::string& device, long baud) {
     if (!record.active) return;
+    std::lock_guard<std::mutex> hold(recordLock);
     record.link = "{\"kind\":\"serial\"," + TextField("port", port) + "," + TextField("device", device) +
                   ",\"baud\":" + std::to_string(baud) + "}";
 }
 
 void RecordTelnetLink(const std::string& host, int port) {
     if (!record.active) return;
+    std::lock_guard<std::mutex> hold(recordLock);
     record.link = "{\"kind\":\"telnet\"," + TextField("host", host) + ",\"port\":" + std::to_string(port) + "}";
 }
 
 void RecordOpen(int result) {
-    if (record.active) record.open = std::to_string(result);
+    if (!record.active) return;
+    std::lock_guard<std::mutex> hold(recordLock);
+    record.open = std::to_string(result);
 }
 
 void RecordSend(double startMs, std::string_view bytes, int result) {
@@ -229,12 +256,27 @@ void RecordRead(double startMs, std::string_view bytes, int result) {
     addEvent(eventTimes(startMs) + ",\"kind\":\"read\"," + bytesFields(bytes) + ",\"result\":" + std::to_string(result));
 }
 
+void RecordPopupShown(double startMs, const char* title, const char* text) {
+    if (!record.active) return;
+    std::string shown = "{\"at_ms\":" + number(startMs) + ",\"kind\":\"popup\"," +
+                        TextField("title", title != nullptr ? title : "") + "," +
+                        TextField("text", text != nullptr ? text : "") + ",\"answer\":null}";
+    std::lock_guard<std::mutex> hold(recordLock);
+    record.showing = shown;
+}
+
 void RecordPopup(double startMs, const char* title, const char* text, int answer) {
     if (!record.active) return;
+    {
+        std::lock_guard<std::mutex> hold(recordLock);
+        record.showing.clear();
+    }
     addEvent(eventTimes(startMs) + ",\"kind\":\"popup\"," + TextField("title", title != nullptr ? title : "") + "," +
              TextField("text", text != nullptr ? text : "") + ",\"answer\":" + std::to_string(answer));
 }
 
 void RecordStdout(std::string_view text) {
-    if (record.active) record.out.append(text);
+    if (!record.active) return;
+    std::lock_guard<std::mutex> hold(recordLock);
+    record.out.append(text);
 }

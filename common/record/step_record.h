@@ -36,6 +36,8 @@ void RecordOpen(int result);
 void RecordSend(double startMs, std::string_view bytes, int result);
 void RecordRead(double startMs, std::string_view bytes, int result);
 void RecordPopup(double startMs, const char* title, const char* text, int answer);
+// A popup now on screen: a step killed before it is answered records it with answer null.
+void RecordPopupShown(double startMs, const char* title, const char* text);
 
 // What the program printed on standard output.
 void RecordStdout(std::string_view text);
