@@ -90,12 +90,17 @@ size_t utf8Sequence(std::string_view s) {
     return 0;
 }
 
-void addEvent(const std::string& fields) {
-    std::lock_guard<std::mutex> hold(recordLock);
+// Under recordLock.
+void appendEvent(const std::string& fields) {
     if (!record.events.empty()) record.events += ',';
     record.events += '{';
     record.events += fields;
     record.events += '}';
+}
+
+void addEvent(const std::string& fields) {
+    std::lock_guard<std::mutex> hold(recordLock);
+    appendEvent(fields);
 }
 
 // Link bytes: exactly, as hex, and for reading as text (U+FFFD where they are not UTF-8).
@@ -267,12 +272,11 @@ void RecordPopupShown(double startMs, const char* title, const char* text) {
 
 void RecordPopup(double startMs, const char* title, const char* text, int answer) {
     if (!record.active) return;
-    {
-        std::lock_guard<std::mutex> hold(recordLock);
-        record.showing.clear();
-    }
-    addEvent(eventTimes(startMs) + ",\"kind\":\"popup\"," + TextField("title", title != nullptr ? title : "") + "," +
-             TextField("text", text != nullptr ? text : "") + ",\"answer\":" + std::to_string(answer));
+    std::string event = eventTimes(startMs) + ",\"kind\":\"popup\"," + TextField("title", title != nullptr ? title : "") +
+                        "," + TextField("text", text != nullptr ? text : "") + ",\"answer\":" + std::to_string(answer);
+    std::lock_guard<std::mutex> hold(recordLock);  // answered and no longer on screen at once
+    record.showing.clear();
+    appendEvent(event);
 }
 
 void RecordStdout(std::string_view text) {
