@@ -49,8 +49,7 @@ protected:
         display_ += std::to_string(std::atoi(number));
         setenv("DISPLAY", display_.c_str(), 1);
         windowManager_ = start({"/usr/bin/openbox"});
-        for (int i = 0; i < 100 && tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") == std::string::npos; ++i)
-            usleep(50000);
+        waitForWindowManager();
     }
     void TearDown() override {
         for (pid_t pid : {windowManager_, server_}) {
@@ -61,6 +60,11 @@ protected:
     }
 
     pid_t start(const std::vector<std::string>& argv) { return StartInBackground(argv); }
+    // Until the window manager has taken the display, for up to 30 s (a cold start).
+    void waitForWindowManager() const {
+        for (int i = 0; i < 600 && tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") == std::string::npos; ++i)
+            usleep(50000);
+    }
 
     // The environment of a step: popups in windows, a port that opens.
     std::map<std::string, std::string> guiEnv(const std::string& mode = "gui") const {
@@ -428,8 +432,7 @@ protected:
         ASSERT_FALSE(display_.empty()) << "Xwayland did not start";
         setenv("DISPLAY", display_.c_str(), 1);
         setenv("XAUTHORITY", authority_.c_str(), 1);
-        for (int i = 0; i < 600 && tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") == std::string::npos; ++i)
-            usleep(50000);
+        waitForWindowManager();
     }
     void TearDown() override {
         if (server_ > 0) {

@@ -7,13 +7,6 @@
 
 namespace {
 
-// The running program's folder: outside the code page or past MAX_PATH, found as it is.
-std::wstring executableDirectory() {
-    std::wstring path = ExecutablePath();
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
-}
-
 // A full path that LoadLibrary takes past MAX_PATH: such a path goes through \\?\.
 std::wstring loadablePath(const std::wstring& path) {
     if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0) return path;
@@ -27,7 +20,7 @@ std::wstring loadablePath(const std::wstring& path) {
 // order would look up in the current directory and on PATH, and never ..\lib, which is C:\lib
 // for a program in C:\Station.
 void* LoadModule(const char* name) {
-    std::wstring dir = executableDirectory();
+    std::wstring dir = ExecutableDirectory();  // outside the code page or past MAX_PATH too
     if (dir.empty()) return nullptr;
     std::wstring file(name, name + std::char_traits<char>::length(name));  // our own ASCII names
     std::wstring path = loadablePath(dir + L"\\" + file + L".dll");

@@ -19,3 +19,15 @@ inline std::wstring ExecutablePath() {
         path.resize(path.size() * 2);
     }
 }
+
+// The folder that holds the program (empty when unknown), and its file name ("serial.exe").
+inline std::wstring ExecutableDirectory() {
+    std::wstring path = ExecutablePath();
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
+}
+
+inline std::wstring ExecutableFileName() {
+    std::wstring path = ExecutablePath();
+    return path.substr(path.find_last_of(L"\\/") + 1);  // npos + 1 is 0: the whole path
+}

@@ -30,19 +30,13 @@ bool convert(const std::wstring& wide, UINT codePage, std::string& out) {
                                nullptr) == n;
 }
 
-std::wstring executableFileName() {
-    std::wstring path = ExecutablePath();
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 bool build() {
     const wchar_t* line = GetCommandLineW();
     if (line == nullptr) return false;
     // Split first, convert each argument after: a character that the code page turns into
     // a quote or a blank never splits or joins arguments.
     std::vector<std::wstring> wide = SplitCommandLine(line);
-    wide.insert(wide.begin(), executableFileName());
+    wide.insert(wide.begin(), ExecutableFileName());
     for (const std::wstring& w : wide) {
         Argument a;
         if (!convert(w, CP_ACP, a.ansi) || !convert(w, CP_UTF8, a.utf8)) return false;

@@ -38,6 +38,10 @@ PopupBackend* loadGuiBackend(int& error) {
     return gui;
 }
 
+const char* guiFailure(int error) {
+    return error == kPopupNoDisplay ? "cannot open the display" : "the gui module is missing";
+}
+
 PopupBackend& chooseBackend() {
     const char* choice = std::getenv("STEPTOOLS_POPUP");
     if (choice == nullptr || *choice == '\0') choice = "auto";
@@ -45,7 +49,7 @@ PopupBackend& chooseBackend() {
     int error = 0;
     if (std::strcmp(choice, "gui") == 0) {
         if (PopupBackend* gui = loadGuiBackend(error)) return *gui;
-        std::fprintf(stderr, "popups: %s\n", error == kPopupNoDisplay ? "cannot open the display" : "the gui module is missing");
+        std::fprintf(stderr, "popups: %s\n", guiFailure(error));
         static UnavailableBackend unavailable(error);
         return unavailable;
     }
@@ -53,8 +57,7 @@ PopupBackend& chooseBackend() {
         std::fprintf(stderr, "popups: unknown STEPTOOLS_POPUP \"%s\", using auto\n", choice);
     if (DesktopAvailable()) {
         if (PopupBackend* gui = loadGuiBackend(error)) return *gui;
-        std::fprintf(stderr, "popups: %s, asking on the terminal\n",
-                     error == kPopupNoDisplay ? "cannot open the display" : "the gui module is missing");
+        std::fprintf(stderr, "popups: %s, asking on the terminal\n", guiFailure(error));
     }
     return TtyPopupBackend();
 }

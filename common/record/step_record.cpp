@@ -114,6 +114,11 @@ std::string eventTimes(double startMs) {
 
 void writeKilled(const char* name, long long status);
 
+std::string popupFields(const char* title, const char* text) {
+    return ",\"kind\":\"popup\"," + TextField("title", title != nullptr ? title : "") + "," +
+           TextField("text", text != nullptr ? text : "");
+}
+
 void start(int argc, char** argv) {
     const char* path = std::getenv("STEPTOOLS_RECORD");
     if (path == nullptr || *path == '\0') return;
@@ -263,17 +268,14 @@ void RecordRead(double startMs, std::string_view bytes, int result) {
 
 void RecordPopupShown(double startMs, const char* title, const char* text) {
     if (!record.active) return;
-    std::string shown = "{\"at_ms\":" + number(startMs) + ",\"kind\":\"popup\"," +
-                        TextField("title", title != nullptr ? title : "") + "," +
-                        TextField("text", text != nullptr ? text : "") + ",\"answer\":null}";
+    std::string shown = "{\"at_ms\":" + number(startMs) + popupFields(title, text) + ",\"answer\":null}";
     std::lock_guard<std::mutex> hold(recordLock);
     record.showing = shown;
 }
 
 void RecordPopup(double startMs, const char* title, const char* text, int answer) {
     if (!record.active) return;
-    std::string event = eventTimes(startMs) + ",\"kind\":\"popup\"," + TextField("title", title != nullptr ? title : "") +
-                        "," + TextField("text", text != nullptr ? text : "") + ",\"answer\":" + std::to_string(answer);
+    std::string event = eventTimes(startMs) + popupFields(title, text) + ",\"answer\":" + std::to_string(answer);
     std::lock_guard<std::mutex> hold(recordLock);  // answered and no longer on screen at once
     record.showing.clear();
     appendEvent(event);
